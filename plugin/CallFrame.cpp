@@ -1,0 +1,50 @@
+#include "CallFrame.h"
+
+namespace {
+CallContext g_context;
+
+constexpr int kResultSlot = 10;  // $R0 follows $0..$9
+}
+
+void RecordCallContext(HWND parent, int stringSize, wchar_t* variables, NsisStackNode** stackTop)
+{
+    g_context.parent = parent;
+    g_context.stringSize = stringSize;
+    g_context.variables = variables;
+    g_context.stackTop = stackTop;
+}
+
+const CallContext& CurrentCallContext()
+{
+    return g_context;
+}
+
+PopResult PopString(wchar_t* buffer, std::size_t capacity)
+{
+    NsisStackNode** stackTop = g_context.stackTop;
+    if (!stackTop || !*stackTop || capacity == 0) return PopResult::Empty;
+
+    NsisStackNode* node = *stackTop;
+    std::size_t length = 0;
+    while (length < capacity && node->text[length] != L'\0') ++length;
+    const bool fits = length < capacity;
+    const std::size_t copied = fits ? length : capacity - 1;
+    CopyMemory(buffer, node->text, copied * sizeof(wchar_t));
+    buffer[copied] = L'\0';
+
+    DebugLog(buffer);
+    *stackTop = node->next;
+    GlobalFree(node);
+    return fits ? PopResult::Popped : PopResult::TooLong;
+}
+
+void SetResult(const wchar_t* text)
+{
+    if (!g_context.variables || g_context.stringSize <= 0) return;
+    lstrcpynW(g_context.variables + kResultSlot * g_context.stringSize, text, g_context.stringSize);
+}
+
+void DebugLog(const wchar_t* text)
+{
+    OutputDebugStringW(text);
+}

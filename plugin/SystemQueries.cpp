@@ -1,0 +1,20 @@
+// GetSysVersion and IsSupport64: answers about the running system. Neither
+// takes an argument nor asks for privileges.
+#include "CallFrame.h"
+#include "VersionWord.h"
+#include "Wow64.h"
+
+NSIS_PLUGIN_EXPORT(GetSysVersion)
+{
+    RecordCallContext(parent, stringSize, variables, stackTop);
+    OSVERSIONINFOEXW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version));  // on failure the zeroed record gives "unknown"
+    SetResult(VersionWord(version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion));
+}
+
+NSIS_PLUGIN_EXPORT(IsSupport64)
+{
+    RecordCallContext(parent, stringSize, variables, stackTop);
+    SetResult(IsWow64() ? L"1" : L"0");
+}

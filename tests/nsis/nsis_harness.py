@@ -1,0 +1,39 @@
+"""Builds NSIS installers that load Plugin.dll and runs them silently under Wine.
+
+The script gets PLUGIN_DIR and RESULT_FILE (a Windows path) defined; what it
+writes to RESULT_FILE comes back as the run's result.
+"""
+import os
+import pathlib
+import subprocess
+
+
+def windows_path(path):
+    """Wine maps the Unix root to drive Z:."""
+    return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
+
+
+def compile_installer(script, work_dir, plugin_dir, name, defines=None):
+    work_dir = pathlib.Path(work_dir)
+    work_dir.mkdir(parents=True, exist_ok=True)
+    installer = work_dir / f"{name}.exe"
+    result = work_dir / f"{name}.result"
+    args = ["makensis", "-V2", f"-DPLUGIN_DIR={plugin_dir}", f"-DOUT_FILE={installer}",
+            f"-DRESULT_FILE={windows_path(result)}"]
+    args += [f"-D{k}={v}" for k, v in (defines or {}).items()]
+    subprocess.run(args + [str(script)], check=True)
+    return installer, result
+
+
+def run_installer(installer, result, env=None, timeout=120):
+    """Runs the installer silently; gives back the lines it wrote, or None."""
+    if result.exists():
+        result.unlink()
+    run_env = dict(os.environ)
+    run_env.setdefault("WINEDEBUG", "-all")
+    run_env.update(env or {})
+    # The installer's exit code is 0 unless the script calls Abort.
+    subprocess.run(["wine", str(installer), "/S"], check=True, env=run_env, timeout=timeout)
+    if not result.exists():
+        return None
+    return result.read_text(encoding="utf-16").splitlines()

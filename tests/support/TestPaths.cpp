@@ -1,0 +1,19 @@
+#include "TestPaths.h"
+
+#include <windows.h>
+
+std::wstring BesideTests(const wchar_t* fileName)
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring directory(path, length);
+    directory.erase(directory.find_last_of(L"\\/") + 1);
+    return directory + fileName;
+}
+
+std::wstring Environment(const wchar_t* name)
+{
+    wchar_t value[1024];
+    const DWORD length = GetEnvironmentVariableW(name, value, 1024);
+    return (length > 0 && length < 1024) ? std::wstring(value, length) : std::wstring();
+}

@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""Checks what a clean Windows machine needs of the built binaries.
+
+Each binary must import only Windows system DLLs (the runtime is linked
+statically) and carry the PE flags NSIS's own binaries carry: ASLR (dynamic
+base), DEP (NX compatible), terminal-server aware and large-address aware.
+With --exports, the export table must hold exactly those plain names.
+"""
+import re
+import subprocess
+import sys
+
+SYSTEM_DLLS = {
+    "advapi32.dll", "bcrypt.dll", "comctl32.dll", "crypt32.dll", "gdi32.dll",
+    "kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "psapi.dll",
+    "shell32.dll", "shlwapi.dll", "urlmon.dll", "user32.dll", "version.dll",
+    "wininet.dll", "wintrust.dll",
+}
+DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x8000
+LARGE_ADDRESS_AWARE = 0x0020
+
+
+def check(objdump, path, exports):
+    dump = subprocess.run([objdump, "-p", path], check=True, capture_output=True, text=True).stdout
+    problems = []
+    imports = {m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)}
+    foreign = sorted(imports - SYSTEM_DLLS)
+    if foreign:
+        problems.append(f"imports non-system DLLs: {', '.join(foreign)}")
+    characteristics = int(re.search(r"^Characteristics\s+0x([0-9a-f]+)", dump, re.M).group(1), 16)
+    dll_characteristics = int(re.search(r"^DllCharacteristics\s+([0-9a-f]+)", dump, re.M).group(1), 16)
+    for flag, name in ((DYNAMIC_BASE, "DYNAMIC_BASE"), (NX_COMPAT, "NX_COMPAT"),
+                       (TERMINAL_SERVER_AWARE, "TERMINAL_SERVER_AWARE")):
+        if not dll_characteristics & flag:
+            problems.append(f"DllCharacteristics lacks {name}")
+    if not characteristics & LARGE_ADDRESS_AWARE:
+        problems.append("Characteristics lacks LARGE_ADDRESS_AWARE")
+    if exports is not None:
+        table = dump.split("[Ordinal/Name Pointer] Table", 1)
+        names = set(re.findall(r"^\s+\[\s*\d+\]\s+(\S+)$", table[1], re.M)) if len(table) == 2 else set()
+        if names != set(exports):
+            problems.append(f"exports {sorted(names)}, expected {sorted(exports)}")
+    return imports, problems
+
+
+def parse(argv):
+    """--objdump TOOL, then --binary PATH [--exports NAME...] as often as needed."""
+    objdump, binaries, current = None, {}, None
+    words = iter(argv)
+    for word in words:
+        if word == "--objdump":
+            objdump = next(words)
+        elif word == "--binary":
+            current = next(words)
+            binaries[current] = None
+        elif word == "--exports":
+            binaries[current] = []
+        elif current is not None and binaries[current] is not None:
+            binaries[current].append(word)
+        else:
+            sys.exit(f"unexpected argument {word}")
+    return objdump, binaries
+
+
+def main():
+    objdump, binaries = parse(sys.argv[1:])
+    failed = False
+    for path, exports in binaries.items():
+        imports, problems = check(objdump, path, exports)
+        print(f"{path}: imports {', '.join(sorted(imports))}")
+        for problem in problems:
+            print(f"  FAIL {problem}")
+            failed = True
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include "CallFrame.h"
+#include "EqualsNoCase.h"
+#include "NsisHost.h"
+#include "Privileges.h"
+#include "TraceCapture.h"
+#include "TestPaths.h"
+#include "UniqueHandle.h"
+#include "Wow64.h"
+
+namespace {
+// Records the host's frame as an export would at its start.
+void Enter(NsisHost& host)
+{
+    RecordCallContext(nullptr, host.StringSize(), host.Variables(),
+                      reinterpret_cast<NsisStackNode**>(host.StackTop()));
+}
+
+TEST(PopString, TakesTheTopNodeFreesItAndTracesTheText)
+{
+    NsisHost host;
+    host.Push(L"below");
+    host.Push(L"HKLM");
+    Enter(host);
+    TraceCapture trace;
+    wchar_t buffer[kArgumentCapacity];
+
+    EXPECT_EQ(PopString(buffer, kArgumentCapacity), PopResult::Popped);
+    EXPECT_STREQ(buffer, L"HKLM");
+    EXPECT_EQ(host.Stack(), std::vector<std::wstring>{L"below"});
+    EXPECT_TRUE(host.Leaked().empty());
+
+    EXPECT_EQ(PopString(buffer, kArgumentCapacity), PopResult::Popped);
+    EXPECT_STREQ(buffer, L"below");
+    EXPECT_TRUE(host.Stack().empty());
+    EXPECT_TRUE(host.Leaked().empty());
+    EXPECT_EQ(trace.Texts(), (std::vector<std::wstring>{L"HKLM", L"below"}));
+}
+
+// The leak check below must be able to fail: a node taken off the stack
+// without GlobalFree is reported.
+TEST(NsisHost, ReportsANodeNobodyFreed)
+{
+    NsisHost host;
+    host.Push(L"kept");
+    NsisHost::Node* node = *host.StackTop();
+    *host.StackTop() = node->next;
+    EXPECT_EQ(host.Leaked(), std::vector<NsisHost::Node*>{node});
+    GlobalFree(node);
+    EXPECT_TRUE(host.Leaked().empty());
+}
+
+TEST(PopString, EmptyStackOrNoStackLeavesTheBufferAsItWas)
+{
+    NsisHost host;
+    Enter(host);
+    TraceCapture trace;
+    wchar_t buffer[kArgumentCapacity] = L"previous";
+    EXPECT_EQ(PopString(buffer, kArgumentCapacity), PopResult::Empty);
+    EXPECT_STREQ(buffer, L"previous");
+
+    RecordCallContext(nullptr, host.StringSize(), host.Variables(), nullptr);
+    EXPECT_EQ(PopString(buffer, kArgumentCapacity), PopResult::Empty);
+    EXPECT_STREQ(buffer, L"previous");
+    EXPECT_TRUE(trace.Texts().empty());
+}
+
+// Texts at the buffer's edge: capacity-1 units fit, anything longer is popped
+// but reported, and nothing is written past the buffer.
+TEST(PopString, TextsAtAndBeyondTheBufferEdge)
+{
+    struct Case { int stringSize; std::size_t length; PopResult expected; };
+    const Case cases[] = {
+        {1024, kArgumentCapacity - 1, PopResult::Popped},
+        {8192, kArgumentCapacity - 1, PopResult::Popped},
+        {8192, kArgumentCapacity, PopResult::TooLong},
+        {8192, 8191, PopResult::TooLong},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "string_size " << c.stringSize << ", length " << c.length);
+        NsisHost host(c.stringSize);
+        host.Push(L"next");
+        host.Push(std::wstring(c.length, L'x'));
+        Enter(host);
+        wchar_t buffer[kArgumentCapacity + 1];
+        buffer[kArgumentCapacity] = L'#';  // guard unit just past the buffer
+
+        EXPECT_EQ(PopString(buffer, kArgumentCapacity), c.expected);
+        EXPECT_EQ(buffer[kArgumentCapacity], L'#');
+        EXPECT_EQ(std::wstring(buffer).size(), std::min(c.length, kArgumentCapacity - 1));
+        EXPECT_EQ(host.Stack(), std::vector<std::wstring>{L"next"});
+        EXPECT_TRUE(host.Leaked().empty());
+    }
+}
+
+TEST(SetResult, WritesOnlyR0AtItsSlot)
+{
+    for (int stringSize : {1024, 8192}) {
+        NsisHost host(stringSize);
+        for (int slot = 0; slot < 20; ++slot) host.SetVariable(slot, L"keep");
+        Enter(host);
+        SetResult(L"1");
+        EXPECT_STREQ(host.Variables() + 10 * stringSize, L"1");
+        for (int slot = 0; slot < 20; ++slot) {
+            if (slot == 10) continue;
+            EXPECT_EQ(host.Variable(slot), L"keep") << "slot " << slot;
+        }
+    }
+}
+
+TEST(SetResult, CutsATextLongerThanTheSlot)
+{
+    NsisHost host(16);
+    host.SetVariable(11, L"R1");
+    Enter(host);
+    SetResult(std::wstring(40, L'z').c_str());
+    EXPECT_EQ(host.R0(), std::wstring(15, L'z'));
+    EXPECT_EQ(host.Variable(11), L"R1");
+}
+
+TEST(DebugLog, PassesTheTextUnchanged)
+{
+    TraceCapture trace;
+    DebugLog(L"IN para error ");
+    DebugLog(L"");
+    EXPECT_EQ(trace.Texts(), (std::vector<std::wstring>{L"IN para error ", L""}));
+}
+
+TEST(EqualsNoCase, FoldsOnlyAsciiLetters)
+{
+    struct Case { const wchar_t* a; const wchar_t* b; bool equal; };
+    const Case cases[] = {
+        {L"/X64", L"/x64", true},
+        {L"hklm", L"HKLM", true},
+        {L"HkCu", L"HKCU", true},
+        {L"HKLM ", L"HKLM", false},
+        {L"HKLM", L"HKLM ", false},
+        {L"\u00e4", L"\u00c4", false},
+        {L"@", L"`", false},  // 0x40 and 0x60 sit beside the letter ranges
+        {L"[", L"{", false},
+        {L"", L"", true},
+        {L"", L"a", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(EqualsNoCase(c.a, c.b), c.equal) << "'" << c.a << "' vs '" << c.b << "'";
+}
+
+TEST(SetTokenPrivilege, UnknownPrivilegeIsRefused)
+{
+    UniqueHandle token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()));
+    EXPECT_FALSE(SetTokenPrivilege(token.get(), L"SeNoSuchPrivilege", true));
+}
+
+TEST(SetTokenPrivilege, TurnsAPrivilegeOnAndOff)
+{
+    UniqueHandle token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()));
+    auto enabled = [&] {
+        PRIVILEGE_SET set = {1, PRIVILEGE_SET_ALL_NECESSARY, {}};
+        LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &set.Privilege[0].Luid);
+        BOOL result = FALSE;
+        PrivilegeCheck(token.get(), &set, &result);
+        return result != FALSE;
+    };
+    ASSERT_TRUE(SetTokenPrivilege(token.get(), L"SeShutdownPrivilege", true));
+    EXPECT_TRUE(enabled());
+    ASSERT_TRUE(SetTokenPrivilege(token.get(), L"SeShutdownPrivilege", false));
+    EXPECT_FALSE(enabled());
+}
+
+// The test scripts say which kind of prefix they made; the answer must agree.
+TEST(IsWow64, MatchesThePrefixKind)
+{
+    const std::wstring arch = Environment(L"QUILLON_TEST_WINEARCH");
+    if (arch.empty()) GTEST_SKIP() << "QUILLON_TEST_WINEARCH not set";
+    EXPECT_EQ(IsWow64(), arch == L"win64");
+}
+}  // namespace

@@ -52,16 +52,15 @@ if apt_install "${missing[@]}"; then finish; fi
 echo "setup: retrying from the bookworm suite"
 if apt_install -t bookworm "${missing[@]}"; then finish; fi
 
-bookworm_version() {
-  apt-cache madison "$1" | awk -F'|' '$3 ~ / bookworm\/main / {gsub(/ /, "", $2); print $2; exit}'
-}
-pins=()
 # Only multi-arch "same" libraries must agree across architectures.
-while read -r pkg ver; do
-  want=$(bookworm_version "$pkg:amd64")
-  if [ -n "$want" ] && [ "$want" != "$ver" ]; then pins+=("$pkg:amd64=$want"); fi
-done < <(dpkg-query -W -f='${Package} ${Architecture} ${Version} ${Multi-Arch} ${db:Status-Status}\n' |
-         awk '$2=="amd64" && $4=="same" && $5=="installed" {print $1, $3}')
+same=$(dpkg-query -W -f='${Package}:${Architecture} ${Version} ${Multi-Arch} ${db:Status-Status}\n' |
+       awk '$1 ~ /:amd64$/ && $3=="same" && $4=="installed" {print $1, $2}')
+pins=()
+while read -r pkg want; do
+  have=$(awk -v p="$pkg" '$1==p {print $2}' <<<"$same")
+  [ -n "$want" ] && [ "$want" != "$have" ] && pins+=("$pkg=$want")
+done < <(apt-cache madison $(cut -d' ' -f1 <<<"$same") |
+         awk -F'|' '$3 ~ / bookworm\/main / {gsub(/ /, "", $1); gsub(/ /, "", $2); if (!seen[$1]++) print $1 ":amd64", $2}')
 echo "setup: pinning back to bookworm: ${pins[*]:-none}"
 apt_install -t bookworm --allow-downgrades "${missing[@]}" "${pins[@]}"
 finish

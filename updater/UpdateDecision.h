@@ -1,0 +1,23 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+// What the dialog does once the version file has arrived.
+enum class NextStep {
+    FetchInstaller,            // the server has a newer version
+    FetchVersionFromFallback,  // 64-bit Windows, no usable version: ask the 32-bit address once
+    ShowUpToDate,
+};
+
+// latest is LatestVersion from the version file (0 when absent or unusable),
+// installed is DisplayVersion. Versions compare as unsigned numbers and only a
+// strictly greater one is an update. The fallback is tried only while the
+// version file came from another address than it: once the fallback's own
+// version file is unusable too, or both addresses are the same, asking again
+// would only repeat the same answer, so the dialog ends as up to date.
+NextStep DecideAfterVersionFile(std::uint32_t installed, std::uint32_t latest, bool onWow64,
+                                const std::wstring& currentBaseUrl, const std::wstring& fallbackBaseUrl);
+
+// Bar position for a progress report: the true percentage, computed in 64-bit
+// arithmetic and clamped to 100. -1 when progressMax is 0: the bar stays.
+int ProgressPercent(std::uint32_t progress, std::uint32_t progressMax);

@@ -1,0 +1,113 @@
+// DeleteRegKey and DeleteRegValue: one key or value out of the 64-bit view,
+// the 32-bit view or both, answered in $R0 with "1" or "0". Keys are never
+// deleted recursively; "/ifempty" turns the registry's refusal to delete a key
+// with sub-keys into a success.
+#include "CallFrame.h"
+#include "LoadedLibrary.h"
+#include "Privileges.h"
+#include "RegistryKey.h"
+#include "RegistryStackArguments.h"
+#include "RegistryViews.h"
+#include "Wow64.h"
+
+namespace {
+// Keeps count unchanged when the key does not open: the count may still hold
+// what the other view found.
+void CountSubKeys(HKEY parent, const std::wstring& subKey, REGSAM access, DWORD& count)
+{
+    RegistryKey key;
+    if (RegOpenKeyExW(parent, subKey.c_str(), 0, access, key.put()) != ERROR_SUCCESS) return;
+    DWORD subKeys = 0;
+    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+        count = subKeys;
+}
+
+// RegDeleteKeyExW does not exist before 64-bit Windows XP, so it is bound at
+// each use; advapi32 comes from the system directory only. Without it there
+// is no second view to delete from, which counts as done.
+LONG DeleteKeyIn64BitView(HKEY root, const std::wstring& subKey)
+{
+    using RegDeleteKeyExFunction = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
+    const LoadedLibrary advapi32 = LoadSystemLibrary(L"advapi32.dll");
+    const auto deleteKeyEx = advapi32.Find<RegDeleteKeyExFunction>("RegDeleteKeyExW");
+    if (!deleteKeyEx) return ERROR_SUCCESS;
+    return deleteKeyEx(root, subKey.c_str(), KEY_WOW64_64KEY, 0);
+}
+}  // namespace
+
+NSIS_PLUGIN_EXPORT(DeleteRegKey)
+{
+    RecordCallContext(parent, stringSize, variables, stackTop);
+    EnableDebugPrivilege();
+    RegistryRequest request;
+    if (!ReadRegistryArgumentsFromStack(RegistryExport::DeleteKey, request)) return;
+
+    // Shared by both steps: a count from the 64-bit view still holds in the
+    // 32-bit step when the key does not open there.
+    DWORD subKeyCount = 0;
+
+    if (request.want64 && IsWow64()) {
+        RegistryKey root;
+        if (RegOpenKeyExW(request.root, nullptr, 0, kAccess64BitView, root.put()) != ERROR_SUCCESS)
+            DebugLog(L"64bit  Reg open ERROR");
+        if (request.ifEmpty && root) CountSubKeys(root.get(), request.subKey, kAccess64BitView, subKeyCount);
+        // Tried even when sub-keys were counted; the registry's refusal is
+        // then the expected answer and is ignored.
+        const LONG status = DeleteKeyIn64BitView(request.root, request.subKey);
+        if (subKeyCount == 0 && status != ERROR_SUCCESS) {
+            SetResult(L"0");
+            DebugLog(L"64bit  Reg del ERROR");
+            return;
+        }
+    }
+
+    if (request.want32) {
+        RegistryKey root;
+        if (RegOpenKeyExW(request.root, nullptr, 0, kAccess32BitView, root.put()) != ERROR_SUCCESS)
+            DebugLog(L"32 bit Reg open ERROR");
+        if (request.ifEmpty && root) CountSubKeys(root.get(), request.subKey, kAccess32BitView, subKeyCount);
+        DebugLog(L"RegDeleteKey 32 BIt ");
+        if (subKeyCount == 0 && (!root || RegDeleteKeyW(root.get(), request.subKey.c_str()) != ERROR_SUCCESS)) {
+            SetResult(L"0");
+            return;
+        }
+    }
+
+    SetResult(L"1");
+}
+
+NSIS_PLUGIN_EXPORT(DeleteRegValue)
+{
+    RecordCallContext(parent, stringSize, variables, stackTop);
+    EnableDebugPrivilege();
+    RegistryRequest request;
+    if (!ReadRegistryArgumentsFromStack(RegistryExport::DeleteValue, request)) return;
+
+    if (request.want64 && IsWow64()) {
+        DebugLog(L"RegOpenKeyEx 64");
+        DebugLog(request.valueName.c_str());
+        RegistryKey key;
+        if (RegOpenKeyExW(request.root, request.subKey.c_str(), 0, kAccess64BitView, key.put()) != ERROR_SUCCESS)
+            DebugLog(L"64bit  Reg open ERROR");
+        DebugLog(L"64 Value");
+        if (!key || RegDeleteValueW(key.get(), request.valueName.c_str()) != ERROR_SUCCESS) {
+            SetResult(L"0");
+            DebugLog(L"64bit  Reg del ERROR");
+            return;
+        }
+    }
+
+    if (request.want32) {
+        RegistryKey key;
+        if (RegOpenKeyExW(request.root, request.subKey.c_str(), 0, kAccess32BitView, key.put()) != ERROR_SUCCESS)
+            DebugLog(L"32 bit Reg open ERROR");
+        DebugLog(L"32 bit Value");
+        if (!key || RegDeleteValueW(key.get(), request.valueName.c_str()) != ERROR_SUCCESS) {
+            SetResult(L"0");
+            return;
+        }
+    }
+
+    SetResult(L"1");
+}

@@ -1,0 +1,76 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "DownloadMessages.h"
+
+// A progress report as the owner window saw it.
+struct SeenReport {
+    DownloadProgress record;
+    std::wstring statusText;
+    bool sentByAnotherThread;  // InSendMessage: it came through a cross-thread send
+};
+
+// A message-only window on the test's thread that plays the download's owner:
+// it records every WM_DOWNLOAD_PROGRESS and WM_DOWNLOAD_DONE it receives.
+class OwnerWindow {
+public:
+    OwnerWindow();
+    ~OwnerWindow();
+    OwnerWindow(const OwnerWindow&) = delete;
+    OwnerWindow& operator=(const OwnerWindow&) = delete;
+
+    HWND get() const { return window; }
+    void Destroy();
+
+    // Runs this thread's messages until the condition holds or the time is up.
+    bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+    // Dispatches whatever is queued now, without waiting.
+    void Drain();
+
+    std::vector<SeenReport> reports;
+    std::vector<WPARAM> done;
+    std::size_t reportsWhenDone = 0;  // reports seen when the first WM_DOWNLOAD_DONE came
+    std::uint32_t MaxProgress() const;
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    HWND window = nullptr;
+};
+
+// A directory of its own under the temporary directory, removed with all it
+// holds at the end of the scope.
+class ScratchDirectory {
+public:
+    ScratchDirectory();
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+void RemoveTree(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+bool DirectoryExists(const std::wstring& path);
+// The file's bytes; empty when it cannot be read.
+std::string ReadFileBytes(const std::wstring& path);
+// What the update server generates: byte i is i % 251.
+std::string PatternBytes(std::size_t count);
+
+// The moniker's own answer for url, without the worker around it.
+HRESULT DownloadDirectly(const std::wstring& url, const std::wstring& path);
+
+// The update server's address, or empty when the tests run without it.
+std::wstring UpdateServer();
+// A file of the directory the update server serves under /files/.
+std::wstring ServedFile(const wchar_t* name);
+
+std::string Narrow(const std::wstring& text);

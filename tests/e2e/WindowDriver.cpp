@@ -1,0 +1,200 @@
+// Drives and observes the updater's windows from outside, as a user would,
+// for the end-to-end tests. It reads one command a line on standard input
+// and answers one line on standard output, so one Wine process serves a
+// whole test run:
+//
+//   dialog MS         wait for the update dialog; "ok" or "timeout"
+//   state             caption, status text, bar position, Install visible
+//   msgbox MS         wait for a message box; its caption, text and buttons
+//   press ID          click button ID of the message box, or else the dialog
+//   gone MS           wait until neither window is left
+//   product-clear     delete the product key (32-bit view) and the user's LangId
+//   product-dword NAME VALUE / product-sz NAME VALUE   set a product value
+//   user-langid VALUE set the user's LangId
+//   kill-updaters     end every Quillon.exe still running (clean-up between cases)
+//
+// Texts are written as UTF-8 with "\n" spelled out.
+#include <windows.h>
+#include <commctrl.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <string>
+
+#include "ProductKey.h"
+#include "RegistryKey.h"
+#include "UniqueHandle.h"
+
+namespace {
+constexpr int kStatusId = 1002, kProgressId = 1001, kInstallId = 1003, kMessageTextId = 0xFFFF;
+
+std::string Utf8(const std::wstring& text)
+{
+    std::string out;
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (size > 1) {
+        out.resize(size - 1);
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
+    }
+    std::string escaped;
+    for (char c : out) escaped += (c == '\n') ? std::string("\\n") : (c == '\r' ? std::string("") : std::string(1, c));
+    return escaped;
+}
+
+std::wstring Wide(const std::string& text)
+{
+    std::wstring out(text.size(), L'\0');
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0],
+                                      static_cast<int>(out.size()));
+    out.resize(n > 0 ? n : 0);
+    return out;
+}
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t text[1024] = L"";
+    GetWindowTextW(window, text, 1024);
+    return text;
+}
+
+struct Search {
+    int childId;
+    HWND found;
+};
+
+BOOL CALLBACK FindDialogWithChild(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<Search*>(parameter);
+    wchar_t className[64] = L"";
+    GetClassNameW(window, className, 64);
+    if (lstrcmpW(className, L"#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+    if (!GetDlgItem(window, search->childId)) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+HWND FindDialog(int childId)
+{
+    Search search = {childId, nullptr};
+    EnumWindows(FindDialogWithChild, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND WaitFor(int childId, DWORD milliseconds)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (HWND window = FindDialog(childId)) return window;
+        if (GetTickCount() - start >= milliseconds) return nullptr;
+        Sleep(50);
+    }
+}
+
+void Answer(const std::string& line)
+{
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+void SetProductValue(HKEY root, const wchar_t* path, const std::wstring& name, DWORD type, const void* data, DWORD size)
+{
+    RegistryKey key;
+    if (RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr) != ERROR_SUCCESS ||
+        RegSetValueExW(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size) != ERROR_SUCCESS)
+        Answer("error cannot write " + Utf8(name));
+    else
+        Answer("ok");
+}
+
+void Handle(const std::string& command, const std::string& argument, const std::string& rest)
+{
+    const DWORD wait = static_cast<DWORD>(std::strtoul(argument.c_str(), nullptr, 10));
+    if (command == "dialog") {
+        Answer(WaitFor(kProgressId, wait) ? "ok" : "timeout");
+    } else if (command == "state") {
+        HWND dialog = FindDialog(kProgressId);
+        if (!dialog) return Answer("none");
+        const LRESULT position = SendDlgItemMessageW(dialog, kProgressId, PBM_GETPOS, 0, 0);
+        Answer("caption=" + Utf8(WindowText(dialog)) + "\tstatus=" + Utf8(WindowText(GetDlgItem(dialog, kStatusId))) +
+               "\tprogress=" + std::to_string(position) +
+               "\tinstall_visible=" + (IsWindowVisible(GetDlgItem(dialog, kInstallId)) ? "1" : "0") +
+               "\tcancel=" + Utf8(WindowText(GetDlgItem(dialog, IDCANCEL))));
+    } else if (command == "msgbox") {
+        HWND box = WaitFor(kMessageTextId, wait);
+        if (!box) return Answer("timeout");
+        std::string buttons;
+        for (int id : {IDOK, IDCANCEL, IDRETRY})
+            if (HWND button = GetDlgItem(box, id); button && IsWindowVisible(button))
+                buttons += (buttons.empty() ? "" : ",") + std::to_string(id);
+        Answer("caption=" + Utf8(WindowText(box)) + "\ttext=" + Utf8(WindowText(GetDlgItem(box, kMessageTextId))) +
+               "\tbuttons=" + buttons);
+    } else if (command == "press") {
+        const int id = std::atoi(argument.c_str());
+        HWND target = FindDialog(kMessageTextId);
+        if (!target) target = FindDialog(kProgressId);
+        HWND button = target ? GetDlgItem(target, id) : nullptr;
+        if (!button) return Answer("error no button " + argument);
+        PostMessageW(target, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+        Answer("ok");
+    } else if (command == "gone") {
+        const DWORD start = GetTickCount();
+        while (FindDialog(kProgressId) || FindDialog(kMessageTextId)) {
+            if (GetTickCount() - start >= wait) return Answer("timeout");
+            Sleep(50);
+        }
+        Answer("ok");
+    } else if (command == "product-clear") {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProductKeyPath);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProductKeyPath);
+        RegDeleteTreeW(HKEY_CURRENT_USER, kProductKeyPath);
+        RegDeleteKeyW(HKEY_CURRENT_USER, kProductKeyPath);
+        Answer("ok");
+    } else if (command == "product-dword" || command == "user-langid") {
+        const bool user = command == "user-langid";
+        const DWORD value = static_cast<DWORD>(std::strtoul((user ? argument : rest).c_str(), nullptr, 10));
+        SetProductValue(user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, kProductKeyPath,
+                        user ? std::wstring(L"LangId") : Wide(argument), REG_DWORD, &value, sizeof(value));
+    } else if (command == "product-sz") {
+        const std::wstring value = Wide(rest);
+        SetProductValue(HKEY_LOCAL_MACHINE, kProductKeyPath, Wide(argument), REG_SZ, value.c_str(),
+                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    } else if (command == "kill-updaters") {
+        int ended = 0;
+        UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W entry = {};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
+             more = Process32NextW(snapshot.get(), &entry)) {
+            if (lstrcmpiW(entry.szExeFile, L"Quillon.exe") != 0) continue;
+            UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+            if (process && TerminateProcess(process.get(), 0)) {
+                WaitForSingleObject(process.get(), 5000);
+                ++ended;
+            }
+        }
+        Answer("ok " + std::to_string(ended));
+    } else {
+        Answer("error unknown command " + command);
+    }
+}
+}  // namespace
+
+int main()
+{
+    char line[8192];
+    while (std::fgets(line, sizeof(line), stdin)) {
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        if (text == "quit") break;
+        const std::size_t first = text.find(' ');
+        const std::string command = text.substr(0, first);
+        std::string argument, rest;
+        if (first != std::string::npos) {
+            const std::size_t second = text.find(' ', first + 1);
+            argument = text.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
+            if (second != std::string::npos) rest = text.substr(second + 1);
+        }
+        Handle(command, argument, rest);
+    }
+    return 0;
+}

@@ -1,0 +1,136 @@
+#include "UpdateDialog.h"
+
+#include <commctrl.h>
+
+#include "InstallerLaunch.h"
+#include "ProductSettings.h"
+#include "UpdateDecision.h"
+#include "Wow64.h"
+#include "resources/resource.h"
+
+namespace {
+constexpr INT_PTR kResultLaunched = 1;
+constexpr INT_PTR kResultOther = 2;
+}
+
+INT_PTR UpdateDialog::Run(HINSTANCE instance, HWND owner)
+{
+    return DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), owner, DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK UpdateDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        auto* dialog = reinterpret_cast<UpdateDialog*>(lParam);
+        SetWindowLongPtrW(window, DWLP_USER, lParam);
+        dialog->window_ = window;
+        dialog->OnInitDialog();
+        return FALSE;  // handled; the dialog manager leaves the keyboard focus alone
+    }
+    auto* dialog = reinterpret_cast<UpdateDialog*>(GetWindowLongPtrW(window, DWLP_USER));
+    if (!dialog) return FALSE;
+    switch (message) {
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_INSTALL) dialog->OnInstall();
+        else if (LOWORD(wParam) == IDCANCEL) dialog->OnCancel();
+        else return FALSE;
+        break;
+    case WM_DOWNLOAD_PROGRESS:
+        dialog->OnDownloadProgress(reinterpret_cast<const DownloadProgress*>(lParam));
+        break;
+    case WM_DOWNLOAD_DONE:
+        dialog->OnDownloadDone(wParam != 0);
+        break;
+    default:
+        return FALSE;
+    }
+    SetWindowLongPtrW(window, DWLP_MSGRESULT, 0);
+    return TRUE;
+}
+
+void UpdateDialog::OnInitDialog()
+{
+    SetWindowTextW(window_, texts_.GetText(L"Quillon").c_str());
+    SetDlgItemTextW(window_, IDC_INSTALL, texts_.GetText(L"Install").c_str());
+    SetDlgItemTextW(window_, IDCANCEL, texts_.GetText(L"Cancel").c_str());
+    SetDlgItemTextW(window_, IDC_STATUS, texts_.GetText(L"StatusCode1").c_str());
+    ShowWindow(GetDlgItem(window_, IDC_INSTALL), SW_HIDE);
+    SendDlgItemMessageW(window_, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+
+    worker_.Init(window_);
+    worker_.baseUrl = ReadProductString(IsWow64() ? L"SoftServerUrl_X64" : L"SoftServerUrl");
+    worker_.fileName = kVersionFileName;
+    worker_.Start();
+}
+
+void UpdateDialog::OnDownloadProgress(const DownloadProgress* report)
+{
+    if (!report) return;
+    wchar_t key[32];
+    wsprintfW(key, L"StatusCode%d", static_cast<int>(report->statusCode));
+    const std::wstring status = texts_.GetText(key);
+    if (!status.empty()) SetDlgItemTextW(window_, IDC_STATUS, status.c_str());
+
+    const int percent = ProgressPercent(report->progress, report->progressMax);
+    if (percent >= 0) SendDlgItemMessageW(window_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+}
+
+void UpdateDialog::OnDownloadDone(bool succeeded)
+{
+    if (!succeeded) {
+        int answer = 0;
+        ShowMessage(L"DownloadFail", MB_RETRYCANCEL | MB_ICONERROR, &answer);
+        if (answer == IDRETRY)
+            worker_.Start();  // the same file from the same address
+        else
+            EndDialog(window_, kResultOther);
+        return;
+    }
+    if (worker_.fileName == kVersionFileName)
+        OnVersionFileArrived();
+    else
+        LaunchInstaller(window_, worker_.LocalPath());
+}
+
+void UpdateDialog::OnVersionFileArrived()
+{
+    const std::uint32_t installed = ReadProductDword(L"DisplayVersion");
+    const std::uint32_t latest =
+        GetPrivateProfileIntW(L"ServerSoftVersion", L"LatestVersion", 0, worker_.LocalPath().c_str());
+    const std::wstring fallbackUrl = ReadProductString(L"SoftServerUrl");
+    switch (DecideAfterVersionFile(installed, latest, IsWow64(), worker_.baseUrl, fallbackUrl)) {
+    case NextStep::FetchInstaller:
+        worker_.fileName = kInstallerFileName;
+        worker_.Start();
+        break;
+    case NextStep::FetchVersionFromFallback:
+        worker_.baseUrl = fallbackUrl;
+        worker_.fileName = kVersionFileName;
+        worker_.Start();
+        break;
+    case NextStep::ShowUpToDate:
+        ShowMessage(L"SoftLatest", MB_OK | MB_ICONWARNING);
+        EndDialog(window_, kResultOther);
+        break;
+    }
+}
+
+void UpdateDialog::OnInstall()
+{
+    LaunchInstaller(window_, worker_.LocalPath());
+}
+
+void UpdateDialog::OnCancel()
+{
+    // A running download is left alone here; it is stopped when the dialog
+    // object goes, after the modal loop has ended.
+    EndDialog(window_, kResultOther);
+}
+
+void UpdateDialog::ShowMessage(const wchar_t* textKey, UINT type, int* answer)
+{
+    const std::wstring text = texts_.GetText(textKey);
+    const std::wstring caption = texts_.GetText(L"Quillon");
+    const int result = MessageBoxW(window_, text.c_str(), caption.c_str(), type);
+    if (answer) *answer = result;
+}

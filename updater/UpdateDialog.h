@@ -1,0 +1,37 @@
+#pragma once
+#include <windows.h>
+
+#include "DownloadMessages.h"
+#include "DownloadWorker.h"
+#include "TextProvider.h"
+
+// The updater's one window: fetches the version file, compares, fetches the
+// installer and hands it to the shell. The worker's fileName is the only
+// record of the step the update has reached.
+class UpdateDialog {
+public:
+    // Runs the dialog modally from template IDD_UPDATE; gives back 1 when the
+    // installer was handed to the shell, 2 otherwise.
+    INT_PTR Run(HINSTANCE instance, HWND owner);
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    void OnInitDialog();
+    void OnDownloadProgress(const DownloadProgress* report);
+    void OnDownloadDone(bool succeeded);
+    void OnInstall();
+    void OnCancel();
+    void OnVersionFileArrived();
+    void ShowMessage(const wchar_t* textKey, UINT type, int* answer = nullptr);
+
+    HWND window_ = nullptr;
+    TextProvider texts_;
+    // Declared last, destroyed first: destruction stops and waits for a
+    // running download while the rest of the object still exists.
+    DownloadWorker worker_;
+};
+
+// File names on the update server and in the download directory.
+constexpr const wchar_t* kVersionFileName = L"WRZ_QVLVer.ini";
+constexpr const wchar_t* kInstallerFileName = L"WRZ_QVL_Keyward_Install.exe";

@@ -1,0 +1,41 @@
+#pragma once
+#include <windows.h>
+
+#include <vector>
+
+#include "LoadedLibrary.h"
+
+// The process-status functions (PSAPI) that the process queries use. They are
+// reached through psapi.dll by name at the time of the call: Windows 7 moved
+// them into kernel32 under K32 names, and importing those would keep the
+// whole plug-in from loading on older systems.
+struct PsapiFunctions {
+    using EnumProcessesFunction = BOOL(WINAPI*)(DWORD* ids, DWORD bytes, DWORD* bytesReturned);
+    using EnumProcessModulesFunction = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* bytesNeeded);
+    using GetModuleNameFunction = DWORD(WINAPI*)(HANDLE process, HMODULE module, wchar_t* name, DWORD size);
+
+    EnumProcessesFunction enumProcesses = nullptr;
+    EnumProcessModulesFunction enumProcessModules = nullptr;
+    GetModuleNameFunction getModuleBaseName = nullptr;
+    GetModuleNameFunction getModuleFileNameEx = nullptr;
+};
+
+// psapi.dll and its functions, valid while this object lives.
+struct BoundPsapi {
+    LoadedLibrary library;
+    PsapiFunctions functions;
+};
+
+// Loads psapi.dll from the system directory and looks up the functions. False
+// when the library or any function is missing; nothing is left loaded then.
+bool BindPsapi(BoundPsapi& bound);
+
+// Lists every process identifier. EnumProcesses fills whatever room it is
+// given and says nothing of the rest, so the array grows until the list comes
+// back shorter than the room. False when the call fails.
+bool ListProcessIds(PsapiFunctions::EnumProcessesFunction enumProcesses, std::vector<DWORD>& ids);
+
+// Lists every module of an open process, growing the array to the size the
+// system asks for. False when the modules cannot be listed.
+bool ListProcessModules(PsapiFunctions::EnumProcessModulesFunction enumProcessModules, HANDLE process,
+                        std::vector<HMODULE>& modules);

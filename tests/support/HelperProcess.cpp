@@ -1,0 +1,77 @@
+#include "HelperProcess.h"
+
+#include "TestPaths.h"
+
+DllHolderProcess::DllHolderProcess(const std::wstring& readyFile, const std::vector<std::wstring>& dlls)
+    : readyFile_(readyFile)
+{
+    DeleteFileW(readyFile_.c_str());
+    DeleteFileW((readyFile_ + L".stop").c_str());
+    // The lifetime bounds the holder even when the test never gets to end it.
+    std::wstring commandLine = L"\"" + BesideTests(L"DllHolder.exe") + L"\" \"" + readyFile_ + L"\" 180000";
+    for (const std::wstring& dll : dlls) commandLine += L" \"" + dll + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        CloseHandle(info.hThread);
+        process_ = info.hProcess;
+        processId_ = info.dwProcessId;
+    }
+}
+
+bool DllHolderProcess::WaitUntilReady(DWORD timeoutMs)
+{
+    if (!process_) return false;
+    const DWORD start = GetTickCount();
+    do {
+        if (GetFileAttributesW(readyFile_.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+        if (WaitForSingleObject(process_, 100) == WAIT_OBJECT_0) return false;
+    } while (GetTickCount() - start < timeoutMs);
+    return false;
+}
+
+void DllHolderProcess::End()
+{
+    if (!process_) return;
+    TerminateProcess(process_, 0);
+    WaitForSingleObject(process_, 30000);
+    CloseHandle(process_);
+    process_ = nullptr;
+    DeleteFileW(readyFile_.c_str());
+}
+
+ScratchDirectory::ScratchDirectory(const wchar_t* prefix)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    path_ = std::wstring(temp) + prefix + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount());
+    RemoveTree(path_);
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+ScratchDirectory::~ScratchDirectory()
+{
+    RemoveTree(path_);
+}
+
+bool RemoveTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = path + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(child);
+            else {
+                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(child.c_str());
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(path.c_str());
+    return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}

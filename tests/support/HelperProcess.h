@@ -1,0 +1,46 @@
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// A DllHolder.exe started by a test: it loads the given DLLs and keeps them
+// loaded until End() or the end of this object. Every wait is bounded.
+class DllHolderProcess {
+public:
+    // readyFile: where the holder signals that all DLLs are loaded.
+    DllHolderProcess(const std::wstring& readyFile, const std::vector<std::wstring>& dlls);
+    ~DllHolderProcess() { End(); }
+    DllHolderProcess(const DllHolderProcess&) = delete;
+    DllHolderProcess& operator=(const DllHolderProcess&) = delete;
+
+    // True once every DLL is loaded; false when the holder failed or took too long.
+    bool WaitUntilReady(DWORD timeoutMs = 60000);
+    DWORD Id() const { return processId_; }
+    // Ends the holder and waits until it is gone.
+    void End();
+
+private:
+    std::wstring readyFile_;
+    HANDLE process_ = nullptr;
+    DWORD processId_ = 0;
+};
+
+// A fresh directory under the temporary-files directory, removed with all it
+// holds at the end.
+class ScratchDirectory {
+public:
+    explicit ScratchDirectory(const wchar_t* prefix);
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+    const std::wstring& Path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+// Removes a directory tree; true when it is gone.
+bool RemoveTree(const std::wstring& path);

@@ -12,6 +12,8 @@
 //   product-dword NAME VALUE / product-sz NAME VALUE   set a product value
 //   user-langid VALUE set the user's LangId
 //   kill-updaters     end every Quillon.exe still running (clean-up between cases)
+//   abandon-mutex     leave the updater's instance mutex abandoned: a thread
+//                     takes it and ends without releasing it
 //
 // Texts are written as UTF-8 with "\n" spelled out.
 #include <windows.h>
@@ -21,6 +23,7 @@
 #include <cstdio>
 #include <string>
 
+#include "InstanceMutexName.h"
 #include "ProductKey.h"
 #include "RegistryKey.h"
 #include "UniqueHandle.h"
@@ -106,6 +109,15 @@ void SetProductValue(HKEY root, const wchar_t* path, const std::wstring& name, D
         Answer("ok");
 }
 
+// Kept open so the abandoned mutex outlives the thread that abandoned it.
+UniqueHandle g_abandonedMutex;
+
+DWORD WINAPI TakeMutexAndLeave(void* mutex)
+{
+    WaitForSingleObject(mutex, INFINITE);
+    return 0;  // ends still owning it: the mutex is now abandoned
+}
+
 void Handle(const std::string& command, const std::string& argument, const std::string& rest)
 {
     const DWORD wait = static_cast<DWORD>(std::strtoul(argument.c_str(), nullptr, 10));
@@ -158,6 +170,15 @@ void Handle(const std::string& command, const std::string& argument, const std::
         const std::wstring value = Wide(rest);
         SetProductValue(HKEY_LOCAL_MACHINE, kProductKeyPath, Wide(argument), REG_SZ, value.c_str(),
                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    } else if (command == "abandon-mutex") {
+        DWORD session = 0;
+        ProcessIdToSessionId(GetCurrentProcessId(), &session);
+        g_abandonedMutex.reset(CreateMutexW(nullptr, FALSE, InstanceMutexName(session).c_str()));
+        UniqueHandle thread(CreateThread(nullptr, 0, TakeMutexAndLeave, g_abandonedMutex.get(), 0, nullptr));
+        Answer(g_abandonedMutex && thread && WaitForSingleObject(thread.get(), 5000) == WAIT_OBJECT_0 ? "ok" : "error");
+    } else if (command == "release-mutex") {
+        g_abandonedMutex.reset();
+        Answer("ok");
     } else if (command == "kill-updaters") {
         int ended = 0;
         UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));

@@ -333,6 +333,22 @@ class StartUp(UpdaterCase):
         self.driver("press 1")
         self.expect_exit_zero()
 
+    def test_an_abandoned_guard_does_not_stop_the_next_start(self):
+        # The instance that held the guard ended without releasing it: the
+        # next start owns the guard now and runs.
+        server, root = self.server_for_this_windows()
+        self.install_product(version=7, url32=f"{server.url}/files", url64=f"{server.url}/files")
+        self.publish(root, latest=7)
+        self.assertEqual(self.driver("abandon-mutex"), "ok")
+        try:
+            self.start_updater()
+            box = self.message_box()
+            self.assertEqual(box["text"], ENGLISH["SoftLatest"])
+            self.driver("press 1")
+            self.expect_exit_zero()
+        finally:
+            self.driver("release-mutex")
+
     def test_texts_in_the_users_language(self):
         server, root = self.server_for_this_windows()
         german = texts(1031)

@@ -3,9 +3,26 @@
 The script gets PLUGIN_DIR and RESULT_FILE (a Windows path) defined; what it
 writes to RESULT_FILE comes back as the run's result.
 """
+import argparse
 import os
 import pathlib
 import subprocess
+import sys
+import unittest
+
+# Where the plug-in is and where installers are built; filled in by main()
+# before any test runs.
+ARGS = argparse.Namespace(plugin_dir=None, work_dir=None)
+
+
+def main():
+    """Reads --plugin-dir and --work-dir, then runs the calling script's tests."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--plugin-dir", required=True)
+    parser.add_argument("--work-dir", required=True)
+    args, rest = parser.parse_known_args()
+    ARGS.plugin_dir, ARGS.work_dir = args.plugin_dir, args.work_dir
+    unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
 
 
 def windows_path(path):

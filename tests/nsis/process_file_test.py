@@ -3,7 +3,6 @@
 by GetDllOwnerProcName while a program keeps a DLL loaded and goes on after
 Retry once it has ended, and creates a shared directory and file with
 RWCreate. Every wait is bounded."""
-import argparse
 import os
 import pathlib
 import shutil
@@ -15,7 +14,7 @@ import unittest
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 import nsis_harness  # noqa: E402
 
-ARGS = None
+ARGS = nsis_harness.ARGS
 HERE = pathlib.Path(__file__).parent
 
 
@@ -107,8 +106,4 @@ class ProcessAndFileUtilities(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--plugin-dir", required=True)
-    parser.add_argument("--work-dir", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    nsis_harness.main()

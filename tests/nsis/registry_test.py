@@ -2,7 +2,6 @@
 """A makensis-built installer writes and deletes registry keys and values
 through the five registry exports, as a script author would call them; the
 registry is then read from outside in the 32-bit and the 64-bit view."""
-import argparse
 import os
 import pathlib
 import re
@@ -13,7 +12,7 @@ import unittest
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 import nsis_harness  # noqa: E402
 
-ARGS = None
+ARGS = nsis_harness.ARGS
 HERE = pathlib.Path(__file__).parent
 PARENT = r"Software\QuillonTests"
 KEY = PARENT + r"\RegistryNsis"
@@ -164,8 +163,4 @@ class Registry(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--plugin-dir", required=True)
-    parser.add_argument("--work-dir", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    nsis_harness.main()

@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
 """A makensis-built installer asks Plugin for the Windows version and for
 64-bit support, under the Windows versions Wine can pretend to be."""
-import argparse
 import os
 import pathlib
 import subprocess
@@ -11,7 +10,7 @@ import unittest
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 import nsis_harness  # noqa: E402
 
-ARGS = None
+ARGS = nsis_harness.ARGS
 HERE = pathlib.Path(__file__).parent
 
 # Wine version name -> the word scripts rely on.
@@ -63,8 +62,4 @@ class SystemQueries(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--plugin-dir", required=True)
-    parser.add_argument("--work-dir", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    nsis_harness.main()

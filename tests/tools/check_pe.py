@@ -4,8 +4,7 @@
 Each binary must import only Windows system DLLs (the runtime is linked
 statically) and carry the PE flags NSIS's own binaries carry: ASLR (dynamic
 base), DEP (NX compatible), terminal-server aware and large-address aware.
-With --exports, the export table must hold those plain names, and nothing
-else but the names listed after --may-export.
+With --exports, the export table must hold exactly those plain names.
 """
 import re
 import subprocess
@@ -21,7 +20,7 @@ DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x8000
 LARGE_ADDRESS_AWARE = 0x0020
 
 
-def check(objdump, path, exports, optional):
+def check(objdump, path, exports):
     dump = subprocess.run([objdump, "-p", path], check=True, capture_output=True, text=True).stdout
     problems = []
     imports = {m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)}
@@ -39,33 +38,25 @@ def check(objdump, path, exports, optional):
     if exports is not None:
         table = dump.split("[Ordinal/Name Pointer] Table", 1)
         names = set(re.findall(r"^\s+\[\s*\d+\]\s+(\S+)$", table[1], re.M)) if len(table) == 2 else set()
-        missing = set(exports) - names
-        unexpected = names - set(exports) - set(optional)
-        if missing:
-            problems.append(f"does not export {sorted(missing)}")
-        if unexpected:
-            problems.append(f"exports unexpected names {sorted(unexpected)}")
+        if names != set(exports):
+            problems.append(f"exports {sorted(names)}, expected {sorted(exports)}")
     return imports, problems
 
 
 def parse(argv):
-    """--objdump TOOL, then --binary PATH [--exports NAME...] [--may-export NAME...]
-    as often as needed."""
-    objdump, binaries, current, target = None, {}, None, None
+    """--objdump TOOL, then --binary PATH [--exports NAME...] as often as needed."""
+    objdump, binaries, current = None, {}, None
     words = iter(argv)
     for word in words:
         if word == "--objdump":
             objdump = next(words)
         elif word == "--binary":
             current = next(words)
-            binaries[current] = {"exports": None, "optional": []}
-            target = None
-        elif word in ("--exports", "--may-export"):
-            key = "exports" if word == "--exports" else "optional"
-            binaries[current][key] = binaries[current][key] or []
-            target = binaries[current][key]
-        elif target is not None:
-            target.append(word)
+            binaries[current] = None
+        elif word == "--exports":
+            binaries[current] = []
+        elif current is not None and binaries[current] is not None:
+            binaries[current].append(word)
         else:
             sys.exit(f"unexpected argument {word}")
     return objdump, binaries
@@ -74,8 +65,8 @@ def parse(argv):
 def main():
     objdump, binaries = parse(sys.argv[1:])
     failed = False
-    for path, lists in binaries.items():
-        imports, problems = check(objdump, path, lists["exports"], lists["optional"])
+    for path, exports in binaries.items():
+        imports, problems = check(objdump, path, exports)
         print(f"{path}: imports {', '.join(sorted(imports))}")
         for problem in problems:
             print(f"  FAIL {problem}")

@@ -96,11 +96,12 @@ class UpdaterCase(unittest.TestCase):
     def setUpClass(cls):
         cls.bin = pathlib.Path(ARGS.bin_dir)
         cls.work = pathlib.Path(ARGS.work_dir)
-        shutil.rmtree(cls.work, ignore_errors=True)
+        # Screenshots of every case class stay; the served folders are new.
         cls.root32 = cls.work / "server32"
         cls.root64 = cls.work / "server64"
-        cls.root32.mkdir(parents=True)
-        cls.root64.mkdir(parents=True)
+        for root in (cls.root32, cls.root64):
+            shutil.rmtree(root, ignore_errors=True)
+            root.mkdir(parents=True)
         cls.server32 = update_server.start_server(cls.root32)
         cls.server64 = update_server.start_server(cls.root64)
         cls.driver = Driver(cls.bin / "window_driver.exe")
@@ -185,8 +186,10 @@ class UpdaterCase(unittest.TestCase):
         return False
 
     def screenshot(self, name):
-        shots = self.work / "screenshots"
-        shots.mkdir(exist_ok=True)
+        arch = "win64" if self.wow64 else "win32"
+        shots = self.work / "screenshots" / arch
+        shots.mkdir(parents=True, exist_ok=True)
+        time.sleep(0.5)  # let a window that has just opened finish painting
         subprocess.run(["import", "-window", "root", str(shots / f"{name}.png")], capture_output=True, timeout=30)
 
     def server_for_this_windows(self):

@@ -20,7 +20,7 @@ TEST(DownloadDirectoryTest, CandidateNamesAreLowerCaseHexWithoutLeadingZeros)
 TEST(DownloadDirectoryTest, CollisionsTakeTheNextNumber)
 {
     ScratchDirectory scratch;
-    const std::wstring temp = scratch.path() + L"\\";
+    const std::wstring temp = scratch.Path() + L"\\";
     ASSERT_TRUE(CreateDirectoryW((scratch / L"qvl10.tmp").c_str(), nullptr));
     CloseHandle(CreateFileW((scratch / L"qvl11.tmp").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     EXPECT_EQ(CreateDownloadDir(temp, 0x10), scratch / L"qvl12.tmp");

@@ -1,4 +1,5 @@
 #pragma once
+#include "ScratchDirectory.h"
 #include <windows.h>
 
 #include <cstdint>
@@ -42,22 +43,6 @@ private:
     HWND window = nullptr;
 };
 
-// A directory of its own under the temporary directory, removed with all it
-// holds at the end of the scope.
-class ScratchDirectory {
-public:
-    ScratchDirectory();
-    ~ScratchDirectory();
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-    const std::wstring& path() const { return path_; }
-    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
-
-private:
-    std::wstring path_;
-};
-
-void RemoveTree(const std::wstring& path);
 bool FileExists(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);
 // The file's bytes; empty when it cannot be read.

@@ -1,4 +1,5 @@
 #pragma once
+#include "ScratchDirectory.h"
 #include <windows.h>
 
 #include <string>
@@ -26,21 +27,3 @@ private:
     DWORD processId_ = 0;
 };
 
-// A fresh directory under the temporary-files directory, removed with all it
-// holds at the end.
-class ScratchDirectory {
-public:
-    explicit ScratchDirectory(const wchar_t* prefix);
-    ~ScratchDirectory();
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-    const std::wstring& Path() const { return path_; }
-    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
-
-private:
-    std::wstring path_;
-};
-
-// Removes a directory tree; true when it is gone.
-bool RemoveTree(const std::wstring& path);

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "UniqueHandle.h"
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int)
 {
     wchar_t path[MAX_PATH];
@@ -14,10 +16,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int)
     GetCurrentDirectoryW(MAX_PATH, directory);
     const std::wstring mark = std::wstring(path, length) + L".mark";
     const std::wstring text = std::wstring(L"[") + arguments + L"]\r\n" + directory + L"\r\n";
-    const HANDLE file = CreateFileW(mark.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 1;
+    const UniqueHandle file(CreateFileW(mark.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file) return 1;
     DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
     return 0;
 }

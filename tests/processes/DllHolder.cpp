@@ -6,6 +6,8 @@
 // would not load (ready-file is not created then).
 #include <windows.h>
 
+#include "UniqueHandle.h"
+
 #include <cwchar>
 #include <string>
 
@@ -17,9 +19,9 @@ int wmain(int argc, wchar_t** argv)
     for (int i = 3; i < argc; ++i)
         if (!LoadLibraryW(argv[i])) return 3;
 
-    HANDLE ready = CreateFileW(readyFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (ready == INVALID_HANDLE_VALUE) return 2;
-    CloseHandle(ready);
+    const UniqueHandle ready(
+        CreateFileW(readyFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!ready) return 2;
 
     const std::wstring stopFile = readyFile + L".stop";
     const DWORD start = GetTickCount();

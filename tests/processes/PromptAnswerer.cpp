@@ -4,6 +4,8 @@
 // Exit code: 0 when answered, 1 when no such box appeared, 2 on bad arguments.
 #include <windows.h>
 
+#include "UniqueHandle.h"
+
 #include <cwchar>
 #include <string>
 
@@ -35,13 +37,13 @@ int wmain(int argc, wchar_t** argv)
 
     std::wstring text;
     EnumChildWindows(box, FindMessageText, reinterpret_cast<LPARAM>(&text));
-    HANDLE file = CreateFileW(argv[4], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
+    const UniqueHandle file(
+        CreateFileW(argv[4], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
         DWORD written = 0;
         const wchar_t bom = 0xFEFF;
-        WriteFile(file, &bom, sizeof(bom), &written, nullptr);
-        WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
-        CloseHandle(file);
+        WriteFile(file.get(), &bom, sizeof(bom), &written, nullptr);
+        WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
     }
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
     return 0;

@@ -14,8 +14,8 @@ DllHolderProcess::DllHolderProcess(const std::wstring& readyFile, const std::vec
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
     if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-        CloseHandle(info.hThread);
-        process_ = info.hProcess;
+        UniqueHandle thread(info.hThread);
+        process_.reset(info.hProcess);
         processId_ = info.dwProcessId;
     }
 }
@@ -26,7 +26,7 @@ bool DllHolderProcess::WaitUntilReady(DWORD timeoutMs)
     const DWORD start = GetTickCount();
     do {
         if (GetFileAttributesW(readyFile_.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-        if (WaitForSingleObject(process_, 100) == WAIT_OBJECT_0) return false;
+        if (WaitForSingleObject(process_.get(), 100) == WAIT_OBJECT_0) return false;
     } while (GetTickCount() - start < timeoutMs);
     return false;
 }
@@ -34,10 +34,9 @@ bool DllHolderProcess::WaitUntilReady(DWORD timeoutMs)
 void DllHolderProcess::End()
 {
     if (!process_) return;
-    TerminateProcess(process_, 0);
-    WaitForSingleObject(process_, 30000);
-    CloseHandle(process_);
-    process_ = nullptr;
+    TerminateProcess(process_.get(), 0);
+    WaitForSingleObject(process_.get(), 30000);
+    process_.reset();
     DeleteFileW(readyFile_.c_str());
 }
 

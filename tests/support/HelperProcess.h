@@ -1,6 +1,8 @@
 #pragma once
-#include "ScratchDirectory.h"
 #include <windows.h>
+
+#include "ScratchDirectory.h"
+#include "UniqueHandle.h"
 
 #include <string>
 #include <vector>
@@ -23,7 +25,7 @@ public:
 
 private:
     std::wstring readyFile_;
-    HANDLE process_ = nullptr;
+    UniqueHandle process_;
     DWORD processId_ = 0;
 };
 

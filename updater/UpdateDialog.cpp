@@ -2,9 +2,11 @@
 
 #include <commctrl.h>
 
+#include "InstallerCheck.h"
 #include "InstallerLaunch.h"
 #include "ProductSettings.h"
 #include "UpdateDecision.h"
+#include "UniqueHandle.h"
 #include "Wow64.h"
 #include "resources/resource.h"
 
@@ -77,19 +79,40 @@ void UpdateDialog::OnDownloadProgress(const DownloadProgress* report)
 
 void UpdateDialog::OnDownloadDone(bool succeeded)
 {
-    if (!succeeded) {
-        int answer = 0;
-        ShowMessage(L"DownloadFail", MB_RETRYCANCEL | MB_ICONERROR, &answer);
-        if (answer == IDRETRY)
-            worker_.Start();  // the same file from the same address
-        else
-            EndDialog(window_, kResultOther);
-        return;
-    }
-    if (worker_.fileName == kVersionFileName)
+    if (!succeeded)
+        OnDownloadFailed();
+    else if (worker_.fileName == kVersionFileName)
         OnVersionFileArrived();
     else
-        LaunchInstaller(window_, worker_.LocalPath());
+        StartCheckedInstaller();
+}
+
+void UpdateDialog::OnDownloadFailed()
+{
+    int answer = 0;
+    ShowMessage(L"DownloadFail", MB_RETRYCANCEL | MB_ICONERROR, &answer);
+    if (answer == IDRETRY)
+        worker_.Start();  // the same file from the same address
+    else
+        EndDialog(window_, kResultOther);
+}
+
+void UpdateDialog::StartCheckedInstaller()
+{
+    const std::wstring path = worker_.LocalPath();
+    // Held open against writers and deleters from the check until the shell
+    // has the file, so that what runs is what was checked.
+    UniqueHandle heldForLaunch(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (CheckInstaller(path, expectedInstallerHash_) == InstallerVerdict::Genuine) {
+        LaunchInstaller(window_, path);
+        return;
+    }
+    // A refused file counts as a failed download; it is not left behind for
+    // anyone to start by hand.
+    heldForLaunch.reset();
+    DeleteFileW(path.c_str());
+    OnDownloadFailed();
 }
 
 void UpdateDialog::OnVersionFileArrived()
@@ -100,6 +123,7 @@ void UpdateDialog::OnVersionFileArrived()
     const std::wstring fallbackUrl = ReadProductString(L"SoftServerUrl");
     switch (DecideAfterVersionFile(installed, latest, IsWow64(), worker_.baseUrl, fallbackUrl)) {
     case NextStep::FetchInstaller:
+        expectedInstallerHash_ = ReadExpectedInstallerHash(worker_.LocalPath());
         worker_.fileName = kInstallerFileName;
         worker_.Start();
         break;
@@ -117,7 +141,7 @@ void UpdateDialog::OnVersionFileArrived()
 
 void UpdateDialog::OnInstall()
 {
-    LaunchInstaller(window_, worker_.LocalPath());
+    StartCheckedInstaller();
 }
 
 void UpdateDialog::OnCancel()

@@ -3,6 +3,7 @@
 
 #include "DownloadMessages.h"
 #include "DownloadWorker.h"
+#include "InstallerTrust.h"
 #include "TextProvider.h"
 
 // The updater's one window: fetches the version file, compares, fetches the
@@ -22,11 +23,17 @@ private:
     void OnDownloadDone(bool succeeded);
     void OnInstall();
     void OnCancel();
+    void OnDownloadFailed();
     void OnVersionFileArrived();
+    // Starts the downloaded installer when it passes the authenticity checks;
+    // otherwise the download counts as failed.
+    void StartCheckedInstaller();
     void ShowMessage(const wchar_t* textKey, UINT type, int* answer = nullptr);
 
     HWND window_ = nullptr;
     TextProvider texts_;
+    // InstallerSha256 of the version file that announced the installer.
+    ExpectedInstallerHash expectedInstallerHash_;
     // Declared last, destroyed first: destruction stops and waits for a
     // running download while the rest of the object still exists.
     DownloadWorker worker_;

@@ -1,0 +1,136 @@
+#!/usr/bin/env python3
+"""A throw-away code-signing authority for tests and the demo: a root CA and a
+few code-signing certificates, made with openssl, and Authenticode signing with
+osslsigncode. It stands in for a vendor's real certificate (bought from a
+public CA); its root is trusted only inside a Wine prefix, with trust_root.exe.
+
+    test_pki.py make DIR                        the CA and every signer in DIR
+    test_pki.py sign DIR SIGNER INPUT OUTPUT    sign a PE file as SIGNER
+
+Signers:
+  vendor          the product's publisher
+  vendor-renewed  the same publisher's next certificate: same names, new key
+  vendor-expired  the same publisher's certificate that ran out in 2021
+  other           another publisher
+Signatures carry no timestamp, so an expired certificate does not verify.
+"""
+import argparse
+import pathlib
+import subprocess
+import sys
+import tempfile
+
+VENDOR = {"O": "Orvanta Test Vendor", "CN": "Orvanta Test Vendor Code Signing"}
+SIGNERS = {
+    "vendor": (VENDOR, None),
+    "vendor-renewed": (VENDOR, None),
+    "vendor-expired": (VENDOR, ("20200101000000Z", "20210101000000Z")),
+    "other": ({"O": "Other Software Ltd", "CN": "Other Software Ltd"}, None),
+}
+CA_SUBJECT = "/O=Quillon Test Authority/CN=Quillon Test Root CA"
+
+CA_CONFIG = """\
+[ca]
+default_ca = test_ca
+[test_ca]
+dir = {dir}
+database = $dir/index.txt
+serial = $dir/serial
+new_certs_dir = $dir/issued
+certificate = $dir/ca.pem
+private_key = $dir/ca.key
+default_md = sha256
+default_days = 3650
+policy = any
+copy_extensions = none
+unique_subject = no
+[any]
+organizationName = supplied
+commonName = supplied
+[code_signing]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+[root]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+"""
+
+
+def openssl(*args, cwd=None):
+    subprocess.run(["openssl", *args], check=True, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+
+class TestPki:
+    def __init__(self, directory):
+        self.dir = pathlib.Path(directory)
+
+    @property
+    def ca_der(self):
+        """The root certificate in DER form, as trust_root.exe takes it."""
+        return self.dir / "ca.der"
+
+    def make(self):
+        """Creates the CA and every signer once; a second call keeps them."""
+        if (self.dir / "complete").exists():
+            return self
+        self.dir.mkdir(parents=True, exist_ok=True)
+        (self.dir / "issued").mkdir(exist_ok=True)
+        (self.dir / "index.txt").write_text("")
+        (self.dir / "serial").write_text("1000\n")
+        config = self.dir / "ca.cnf"
+        config.write_text(CA_CONFIG.format(dir=self.dir))
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
+                "-days", "3650", "-subj", CA_SUBJECT, "-config", str(config), "-extensions", "root",
+                cwd=self.dir)
+        openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der", cwd=self.dir)
+        for name, (subject, validity) in SIGNERS.items():
+            openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key", "-out", f"{name}.csr",
+                    "-subj", "".join(f"/{k}={v}" for k, v in subject.items()), cwd=self.dir)
+            dates = ["-startdate", validity[0], "-enddate", validity[1]] if validity else []
+            openssl("ca", "-batch", "-config", str(config), "-extensions", "code_signing", *dates,
+                    "-in", f"{name}.csr", "-out", f"{name}.pem", "-notext", cwd=self.dir)
+        (self.dir / "complete").write_text("")
+        return self
+
+    def sign(self, signer, source, target):
+        """Writes target, an Authenticode-signed copy of the PE file source."""
+        if signer not in SIGNERS:
+            raise ValueError(f"unknown signer {signer!r}")
+        target = pathlib.Path(target)
+        target.unlink(missing_ok=True)
+        # The signer's certificate and the root, so that the chain is complete
+        # inside the signature.
+        with tempfile.NamedTemporaryFile("w", suffix=".pem", delete=False) as chain:
+            chain.write((self.dir / f"{signer}.pem").read_text() + (self.dir / "ca.pem").read_text())
+        try:
+            subprocess.run(["osslsigncode", "sign", "-certs", chain.name, "-key", str(self.dir / f"{signer}.key"),
+                            "-h", "sha256", "-n", "Quillon test", "-in", str(source), "-out", str(target)],
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        finally:
+            pathlib.Path(chain.name).unlink()
+        return target
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    commands = parser.add_subparsers(dest="command", required=True)
+    make = commands.add_parser("make")
+    make.add_argument("dir")
+    sign = commands.add_parser("sign")
+    sign.add_argument("dir")
+    sign.add_argument("signer", choices=sorted(SIGNERS))
+    sign.add_argument("input")
+    sign.add_argument("output")
+    args = parser.parse_args()
+    pki = TestPki(args.dir).make()
+    if args.command == "sign":
+        pki.sign(args.signer, args.input, args.output)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

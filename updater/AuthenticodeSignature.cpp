@@ -1,0 +1,83 @@
+#include "AuthenticodeSignature.h"
+
+#include <windows.h>
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+
+namespace {
+// Owns the verification state WinVerifyTrust keeps after a verify call (the
+// signature, the signer's chain); releases it on every path out.
+class TrustVerification {
+public:
+    explicit TrustVerification(const std::wstring& path)
+    {
+        file_.cbStruct = sizeof(file_);
+        file_.pcwszFilePath = path.c_str();
+        data_.cbStruct = sizeof(data_);
+        data_.dwUIChoice = WTD_UI_NONE;
+        data_.fdwRevocationChecks = WTD_REVOKE_NONE;
+        data_.dwUnionChoice = WTD_CHOICE_FILE;
+        data_.pFile = &file_;
+        data_.dwStateAction = WTD_STATEACTION_VERIFY;
+        data_.dwProvFlags = WTD_REVOCATION_CHECK_NONE;
+        result_ = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_);
+    }
+    TrustVerification(const TrustVerification&) = delete;
+    TrustVerification& operator=(const TrustVerification&) = delete;
+    ~TrustVerification()
+    {
+        data_.dwStateAction = WTD_STATEACTION_CLOSE;
+        WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_);
+    }
+
+    LONG Result() const { return result_; }
+
+    // The certificate that signed the file, owned by the verification state;
+    // null when the signature could not be read that far.
+    PCCERT_CONTEXT SignerCertificate() const
+    {
+        if (!data_.hWVTStateData) return nullptr;
+        CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(data_.hWVTStateData);
+        if (!provider) return nullptr;
+        CRYPT_PROVIDER_SGNR* signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+        if (!signer || signer->csCertChain == 0 || !signer->pasCertChain) return nullptr;
+        return signer->pasCertChain[0].pCert;
+    }
+
+private:
+    GUID action_ = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    WINTRUST_FILE_INFO file_ = {};
+    WINTRUST_DATA data_ = {};
+    LONG result_ = 0;
+};
+
+// One attribute of the certificate's subject (the first one when it repeats);
+// empty when the subject has none.
+std::wstring SubjectAttribute(PCCERT_CONTEXT certificate, const char* oid)
+{
+    // Subject attributes are limited to a few hundred characters by the
+    // certificate profiles; a longer one is cut here, which makes it match
+    // nothing it was not already equal to in its first 511 characters.
+    wchar_t text[512];
+    const DWORD length = CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0,
+                                            const_cast<char*>(oid), text, ARRAYSIZE(text));
+    // The length counts the terminator; 1 means no such attribute.
+    if (length <= 1) return std::wstring();
+    return std::wstring(text, length - 1);
+}
+}  // namespace
+
+FileSignature ReadFileSignature(const std::wstring& path)
+{
+    FileSignature signature;
+    const TrustVerification verification(path);
+    signature.trustResult = verification.Result();
+    signature.state = SignatureStateFromTrustResult(verification.Result());
+
+    if (PCCERT_CONTEXT certificate = verification.SignerCertificate()) {
+        signature.signer.organization = SubjectAttribute(certificate, szOID_ORGANIZATION_NAME);
+        signature.signer.commonName = SubjectAttribute(certificate, szOID_COMMON_NAME);
+    }
+    return signature;
+}

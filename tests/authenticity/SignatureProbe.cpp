@@ -35,6 +35,7 @@ int wmain(int argc, wchar_t** argv)
         else
             std::printf("-");
         std::printf("\n");
+        std::fflush(stdout);
     }
     std::fflush(stdout);
     return 0;

@@ -158,8 +158,8 @@ class UpdaterCase(unittest.TestCase):
         if installer:
             shutil.copy(self.bin / "mark_file.exe", root / INSTALLER)
 
-    def start_updater(self):
-        self.updater = subprocess.Popen(["wine", str(self.bin / "Quillon.exe")], stdin=subprocess.DEVNULL,
+    def start_updater(self, exe=None):
+        self.updater = subprocess.Popen(["wine", str(exe or self.bin / "Quillon.exe")], stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return self.updater
 

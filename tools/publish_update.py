@@ -34,7 +34,7 @@ MAX_VERSION = 0xFFFFFFFF  # DisplayVersion is a REG_DWORD
 def version_number(text):
     """LatestVersion as the updater compares it: a whole number 1..4294967295,
     written in plain decimal."""
-    if not text.isdigit() or not 1 <= int(text) <= MAX_VERSION:
+    if not (text.isascii() and text.isdigit()) or not 1 <= int(text) <= MAX_VERSION:
         raise argparse.ArgumentTypeError(f"not a version number from 1 to {MAX_VERSION}: {text!r}")
     return int(text)
 

@@ -3,10 +3,27 @@
 #include <urlmon.h>
 #include <wininet.h>
 
+#include <memory>
+
 #include "ComInitialization.h"
 #include "DownloadDirectory.h"
 #include "DownloadMessages.h"
 #include "DownloadStatusCallback.h"
+
+namespace {
+// What one download thread needs, copied when the download starts; the thread
+// owns and frees it.
+struct DownloadJob {
+    HWND owner = nullptr;
+    UniqueHandle cancelEvent;  // the thread's own handle to the worker's event
+    std::wstring url;
+    std::wstring path;
+    // No server address, or no directory to put the file in: a failed
+    // download, so the owner is told rather than left waiting, and nothing is
+    // written relative to the current directory.
+    bool runnable = false;
+};
+}  // namespace
 
 std::wstring DownloadUrl(const std::wstring& baseUrl, const std::wstring& fileName)
 {
@@ -15,7 +32,7 @@ std::wstring DownloadUrl(const std::wstring& baseUrl, const std::wstring& fileNa
 
 DownloadWorker::~DownloadWorker()
 {
-    Stop();
+    StopWithin(kStopWaitOnDestructionMs);
 }
 
 void DownloadWorker::Init(HWND owner)
@@ -29,20 +46,39 @@ void DownloadWorker::Start()
 {
     Stop();
     if (cancelEvent) ResetEvent(cancelEvent.get());
-    thread.reset(CreateThread(nullptr, 0, DownloadThread, this, 0, nullptr));
-    // Without a thread no completion would ever come and the owner would wait
-    // for good; it hears of a failed download instead and can offer a retry.
-    if (!thread) PostMessageW(ownerWindow, WM_DOWNLOAD_DONE, 0, 0);
+    auto job = std::make_unique<DownloadJob>();
+    job->owner = ownerWindow;
+    job->runnable = !baseUrl.empty() && !downloadDir.empty();
+    job->url = DownloadUrl(baseUrl, fileName);
+    job->path = LocalPath();
+    if (cancelEvent)
+        DuplicateHandle(GetCurrentProcess(), cancelEvent.get(), GetCurrentProcess(), job->cancelEvent.put(), 0,
+                        FALSE, DUPLICATE_SAME_ACCESS);
+    thread.reset(CreateThread(nullptr, 0, DownloadThread, job.get(), 0, nullptr));
+    if (thread)
+        job.release();  // the thread's now
+    else
+        // Without a thread no completion would ever come and the owner would
+        // wait for good; it hears of a failed download instead and can offer
+        // a retry.
+        PostMessageW(ownerWindow, WM_DOWNLOAD_DONE, 0, 0);
 }
 
 void DownloadWorker::Stop()
+{
+    StopWithin(INFINITE);
+}
+
+void DownloadWorker::StopWithin(DWORD timeoutMs)
 {
     if (!thread) return;
     DWORD exitCode = 0;
     if (GetExitCodeThread(thread.get(), &exitCode) && exitCode == STILL_ACTIVE) {
         if (cancelEvent) SetEvent(cancelEvent.get());
-        WaitForSingleObject(thread.get(), INFINITE);
+        WaitForSingleObject(thread.get(), timeoutMs);
     }
+    // Closing the handle leaves a thread that is still running alone; it
+    // touches nothing of the worker.
     thread.reset();
 }
 
@@ -53,26 +89,18 @@ std::wstring DownloadWorker::LocalPath() const
 
 DWORD WINAPI DownloadWorker::DownloadThread(void* argument)
 {
-    // Everything the thread needs is read here, once; the owner leaves the
-    // worker's fields alone until the completion below has been posted.
-    const DownloadWorker& worker = *static_cast<const DownloadWorker*>(argument);
-    const HWND owner = worker.ownerWindow;
+    const std::unique_ptr<DownloadJob> job(static_cast<DownloadJob*>(argument));
 
     HRESULT result = E_INVALIDARG;
-    // No server address, or no directory to put the file in: a failed
-    // download, so the owner is told rather than left waiting, and nothing is
-    // written relative to the current directory.
-    if (!worker.baseUrl.empty() && !worker.downloadDir.empty()) {
-        DownloadStatusCallback callback(owner, worker.cancelEvent.get());
-        const std::wstring url = DownloadUrl(worker.baseUrl, worker.fileName);
-        const std::wstring path = worker.LocalPath();
+    if (job->runnable) {
+        DownloadStatusCallback callback(job->owner, job->cancelEvent.get());
         const ComInitialization com;
         // A copy in the Internet cache would be handed back instead of the
         // server's current file.
-        DeleteUrlCacheEntryW(url.c_str());
-        result = URLDownloadToFileW(nullptr, url.c_str(), path.c_str(), 0, &callback);
+        DeleteUrlCacheEntryW(job->url.c_str());
+        result = URLDownloadToFileW(nullptr, job->url.c_str(), job->path.c_str(), 0, &callback);
     }
 
-    PostMessageW(owner, WM_DOWNLOAD_DONE, SUCCEEDED(result) ? 1 : 0, 0);
+    PostMessageW(job->owner, WM_DOWNLOAD_DONE, SUCCEEDED(result) ? 1 : 0, 0);
     return SUCCEEDED(result) ? 0 : static_cast<DWORD>(result);
 }

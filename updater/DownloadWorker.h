@@ -13,11 +13,19 @@
 // progress report can be waiting for that thread (before the first download,
 // on WM_DOWNLOAD_DONE, or after its window is gone): Stop waits for the
 // thread, which may itself be waiting in a send to the owner.
+//
+// Each download thread works on its own copy of what it needs (addresses,
+// owner window, its own handle to the cancel event), never on the worker, so
+// the worker may go while a download that does not end is still running.
 class DownloadWorker {
 public:
     DownloadWorker() = default;
     DownloadWorker(const DownloadWorker&) = delete;
     DownloadWorker& operator=(const DownloadWorker&) = delete;
+    // Cancels a running download and waits for it, but at most
+    // kStopWaitOnDestructionMs: the process is about to end, and a download
+    // that ignores the cancel (a connection that hangs) must not keep it alive
+    // for good. Such a download ends with the process.
     virtual ~DownloadWorker();
 
     // Once, before the first Start: the owner window, the cancel event and the
@@ -36,13 +44,18 @@ public:
     std::wstring fileName;  // the same name on the server and on disk
 
 private:
-    static DWORD WINAPI DownloadThread(void* worker);
+    static DWORD WINAPI DownloadThread(void* job);
+    // Cancels a running download and waits for its thread at most timeoutMs.
+    void StopWithin(DWORD timeoutMs);
 
     HWND ownerWindow = nullptr;
     UniqueHandle cancelEvent;
     UniqueHandle thread;
     std::wstring downloadDir;
 };
+
+// How long the worker's destruction waits for a cancelled download.
+constexpr DWORD kStopWaitOnDestructionMs = 10000;
 
 // The URL of a file on the server. The parts are joined as they stand: a
 // baseUrl that ends in "/" gives "//" before the name.

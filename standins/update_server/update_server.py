@@ -14,6 +14,14 @@ Routes (one server serves every test case):
   /fault/trickle/<ms>/<bytes>/<name>  sends <bytes> in 64-byte pieces, <ms> apart
   /requests                         the paths requested so far, one a line
 
+A test can also make one file of /files/ misbehave while the others are served
+as they are: server.file_faults["name"] = "reset" answers a request for
+that name as /fault/reset/<size>/name would, with the file's own bytes
+(sizes in the plan are ignored: "stall/5000" stalls the file for 5 s halfway,
+"trickle/20" sends it in 64-byte pieces 20 ms apart). One more fault exists for
+files only: "truncate" serves the first half of the file, as a complete answer
+(a partial upload on the server).
+
 A double slash in a path is kept as it came ("/files//a" serves "a" and is
 logged as "/files//a"). Every wait is bounded: stalls and trickles are capped,
 and a client that stops reading is dropped after a socket time-out.
@@ -100,9 +108,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def serve_file(self, name):
         path = pathlib.Path(self.server.root, name)
+        planned = self.server.file_faults.get(name)
         if not name or not path.is_file() or path.resolve().parent != pathlib.Path(self.server.root).resolve():
-            return self.send_body(b"not found\n", "text/plain", status=404)
-        return self.send_body(path.read_bytes())
+            body = None
+            if not planned:
+                return self.send_body(b"not found\n", "text/plain", status=404)
+        else:
+            body = path.read_bytes()
+        if not planned:
+            return self.send_body(body)
+        if planned == "truncate":
+            if body is None:
+                return self.send_body(b"not found\n", "text/plain", status=404)
+            return self.send_body(body[:len(body) // 2])
+        kind, *args = planned.split("/")
+        return self.fault(kind, args, body)
 
     def stream_large(self, size):
         self.send_headers(200, size)
@@ -115,28 +135,32 @@ class Handler(http.server.BaseHTTPRequestHandler):
             sent += len(piece)
 
     # ---- misbehaviour ----
-    def fault(self, kind, args):
+    def fault(self, kind, args, body=None):
+        """body, when given, is the file to misbehave with; the size in args
+        is then left out, and a stall or trickle delivers the file itself."""
         if kind in ("404", "500"):
             return self.send_body(ERROR_PAGE, "text/html", status=int(kind))
         if kind == "html":
             return self.send_body(ERROR_PAGE, "text/html")
         if kind == "reset":
-            size = int(args[0])
+            size = len(body) if body is not None else int(args[0])
             self.send_headers(200, size)
-            self.wfile.write(pattern_bytes(0, size // 2))
+            self.wfile.write(body[:size // 2] if body is not None else pattern_bytes(0, size // 2))
             time.sleep(0.2)  # let the first half reach the client before the reset
             return self.reset()
         if kind == "stall":
-            wait_ms, size = min(int(args[0]), MAX_WAIT_MS), int(args[1])
-            body = pattern_bytes(0, size)
+            wait_ms = min(int(args[0]), MAX_WAIT_MS)
+            size = len(body) if body is not None else int(args[1])
+            body = body if body is not None else pattern_bytes(0, size)
             self.send_headers(200, size)
             self.wfile.write(body[:size // 2])
             time.sleep(wait_ms / 1000)
             self.wfile.write(body[size // 2:])
             return None
         if kind == "trickle":
-            wait_ms, size = min(int(args[0]), MAX_WAIT_MS), min(int(args[1]), MAX_TRICKLE_BYTES)
-            body = pattern_bytes(0, size)
+            wait_ms = min(int(args[0]), MAX_WAIT_MS)
+            size = min(len(body) if body is not None else int(args[1]), MAX_TRICKLE_BYTES)
+            body = (body if body is not None else pattern_bytes(0, size))[:size]
             self.send_headers(200, size)
             for at in range(0, size, 64):
                 self.wfile.write(body[at:at + 64])
@@ -161,6 +185,7 @@ class UpdateServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
         super().__init__(("127.0.0.1", 0), Handler)
         self.root = str(root)
         self.requests = []
+        self.file_faults = {}
         self._thread = None
 
     @property

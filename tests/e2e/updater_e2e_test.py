@@ -48,6 +48,7 @@ class ServerOnPort(update_server.UpdateServer):
         http.server.HTTPServer.__init__(self, ("127.0.0.1", port), update_server.Handler)
         self.root = str(root)
         self.requests = []
+        self.file_faults = {}
         self._thread = None
 
 
@@ -126,6 +127,7 @@ class UpdaterCase(unittest.TestCase):
                 f.unlink()
         for server in (self.server32, self.server64):
             server.requests.clear()
+            server.file_faults.clear()
         self.updater = None
 
     def tearDown(self):

@@ -272,4 +272,33 @@ TEST_F(DownloadWorkerTest, DestructionAfterTheWindowIsGoneCancelsTheDownload)
     EXPECT_TRUE(closingOwner.done.empty());
     RemoveTree(directory);
 }
+// A download that does not end when cancelled (no data arrive, so no report
+// gives it the chance; Wine's moniker also hangs for good on a connection
+// reset; here the thread may also sit in a report to this very thread):
+// destruction gives up after kStopWaitOnDestructionMs instead of keeping the
+// process alive. The thread works on its own copy of the job, so it still
+// ends cleanly later and reports to the window, which lives on here.
+TEST_F(DownloadWorkerTest, DestructionGivesUpOnADownloadThatDoesNotEnd)
+{
+    OwnerWindow stallOwner;
+    auto stalled = std::make_unique<DownloadWorker>();
+    stalled->Init(stallOwner.get());
+    // Half of the file, then 20 s of silence, then the rest.
+    stalled->baseUrl = server + L"/fault/stall/20000/400000";
+    stalled->fileName = L"WRZ_QVL_Keyward_Install.exe";
+    stalled->Start();
+    ASSERT_TRUE(stallOwner.PumpUntil([&] { return stallOwner.MaxProgress() > 0; }, kDownloadTimeoutMs));
+    const std::wstring directory = stalled->DownloadDir();
+
+    const DWORD start = GetTickCount();
+    stalled.reset();
+    const DWORD elapsed = GetTickCount() - start;
+    std::cout << "  destruction returned after " << elapsed << " ms\n";
+    EXPECT_LT(elapsed, kStopWaitOnDestructionMs + 3000);
+
+    EXPECT_TRUE(stallOwner.PumpUntil([&] { return !stallOwner.done.empty(); }, kDownloadTimeoutMs))
+        << "the abandoned download never reported its end";
+    stallOwner.Drain();
+    RemoveTree(directory);
+}
 }  // namespace

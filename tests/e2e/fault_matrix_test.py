@@ -1,0 +1,119 @@
+#!/usr/bin/env python3
+"""The real Quillon.exe against a server that misbehaves, one fault at a
+time, on the version file or on the installer. Every run must end in a state
+the user can act on (a box, or the installer started) and then exit with 0:
+never a crash, never a process that stays behind.
+
+Where Windows and Wine 8 differ, a case allows both outcomes and says which is
+whose: Wine's urlmon hands an HTTP error page over as the downloaded file,
+where Windows fails the download."""
+import argparse
+import hashlib
+import pathlib
+import sys
+import time
+import unittest
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+import updater_e2e_test as harness  # noqa: E402
+from updater_e2e_test import ENGLISH, INSTALLER, VERSION_FILE  # noqa: E402
+
+IDOK, IDCANCEL = 1, 2
+STARTED, FAILED, UP_TO_DATE = "installer started", "download failed", "up to date"
+SHELL_ERROR = "the shell's error box"          # the shell cannot run what arrived
+CANCELLED = "no answer, cancelled by the user"  # the download never ends by itself
+
+
+class FaultMatrix(harness.UpdaterCase):
+    def prepare(self, with_hash):
+        server, root = self.server_for_this_windows()
+        self.install_product(version=3, url32=f"{server.url}/files", url64=f"{server.url}/files")
+        self.publish(root, latest=7)  # mark_file.exe as the installer
+        if with_hash:
+            digest = hashlib.sha256((root / INSTALLER).read_bytes()).hexdigest()
+            (root / VERSION_FILE).write_text(
+                f"[ServerSoftVersion]\r\nLatestVersion=7\r\nInstallerSha256={digest}\r\n", encoding="ascii")
+        return server
+
+    def outcome(self, patience=15):
+        """Waits for the run to settle: a message box, answered (Cancel on a
+        Retry/Cancel box, else OK), or the process gone. A download that has
+        not ended after patience seconds is cancelled as a user would. Gives
+        the outcome and the exit code; the process must exit within 40 s of
+        the last answer."""
+        end = time.time() + patience
+        while time.time() < end:
+            reply = self.driver("msgbox 500", timeout=15)
+            if reply != "timeout":
+                box = harness.parse(reply)
+                texts = {ENGLISH["DownloadFail"]: FAILED, ENGLISH["SoftLatest"]: UP_TO_DATE}
+                result = texts.get(box["text"], SHELL_ERROR)
+                self.driver(f"press {IDCANCEL if result == FAILED else IDOK}")
+                return result, self.updater.wait(timeout=40)
+            if self.updater.poll() is not None:
+                self.assertTrue(self.wait_for_mark(timeout=5), "the updater ended with nothing to show")
+                return STARTED, self.updater.returncode
+        self.assertEqual(self.driver(f"press {IDCANCEL}"), "ok")
+        pressed = time.time()
+        code = self.updater.wait(timeout=40)
+        print(f"\n  exit {time.time() - pressed:.1f} s after Cancel", file=sys.stderr)
+        return CANCELLED, code
+
+    def test_matrix(self):
+        # (file, fault, InstallerSha256 in the version file, allowed outcomes)
+        cases = [
+            (VERSION_FILE, "404", False, {FAILED, UP_TO_DATE}),   # Windows: failed; Wine: page, no version
+            (VERSION_FILE, "500", False, {FAILED, UP_TO_DATE}),
+            (VERSION_FILE, "html", False, {UP_TO_DATE}),          # an error page sent as 200 OK
+            (VERSION_FILE, "trickle/20", False, {STARTED}),       # slow, but whole
+            (VERSION_FILE, "truncate", False, {UP_TO_DATE, STARTED}),  # half the file may still hold the number
+            (VERSION_FILE, "reset", False, {FAILED, CANCELLED}),  # Windows: failed; Wine: never ends
+            (INSTALLER, "404", False, {FAILED, SHELL_ERROR}),     # Wine: the page is handed to the shell
+            (INSTALLER, "404", True, {FAILED}),                   # the page is no match for the hash
+            (INSTALLER, "500", True, {FAILED}),
+            (INSTALLER, "reset", False, {FAILED, CANCELLED}),
+            (INSTALLER, "reset", True, {FAILED, CANCELLED}),
+            (INSTALLER, "truncate", False, {SHELL_ERROR}),        # a broken program
+            (INSTALLER, "truncate", True, {FAILED}),
+            (INSTALLER, "stall/3000", True, {STARTED}),           # a pause halfway, then the rest
+        ]
+        for name, fault, with_hash, allowed in cases:
+            with self.subTest(file=name, fault=fault, hash=with_hash):
+                self.setUp()
+                server = self.prepare(with_hash)
+                server.file_faults[name] = fault
+                started = time.time()
+                self.start_updater()
+                result, code = self.outcome()
+                print(f"\n  {name} {fault}{' +hash' if with_hash else ''}: {result} "
+                      f"in {time.time() - started:.1f} s", file=sys.stderr)
+                self.assertIn(result, allowed)
+                self.assertEqual(code, 0)
+                if result != STARTED:
+                    self.assertEqual(self.installer_marks(), [])
+
+    def test_cancel_during_a_stalled_download(self):
+        server = self.prepare(with_hash=False)
+        server.file_faults[INSTALLER] = "stall/15000"
+        self.start_updater()
+        self.assertEqual(self.driver("dialog 30000", timeout=40), "ok")
+        # Wait until the installer's first half has arrived and the stall began.
+        end = time.time() + 30
+        while time.time() < end and f"/files/{INSTALLER}" not in server.requests:
+            time.sleep(0.2)
+        time.sleep(2)
+        pressed = time.time()
+        self.assertEqual(self.driver(f"press {IDCANCEL}"), "ok")
+        self.assertEqual(self.driver("gone 10000", timeout=20), "ok", "the dialog did not close at once")
+        self.assertEqual(self.updater.wait(timeout=40), 0)
+        print(f"\n  stalled download: the process exits {time.time() - pressed:.1f} s after Cancel",
+              file=sys.stderr)
+        self.assertEqual(self.installer_marks(), [])
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin-dir", required=True)
+    parser.add_argument("--work-dir", required=True)
+    harness.ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

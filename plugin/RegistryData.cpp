@@ -1,5 +1,7 @@
 #include "RegistryData.h"
 
+#include "HexDigit.h"
+
 DWORD ParseDecimal(const std::wstring& text)
 {
     std::size_t i = 0;
@@ -10,21 +12,11 @@ DWORD ParseDecimal(const std::wstring& text)
     return negative ? 0u - value : value;
 }
 
-namespace {
-int HexDigit(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    return -1;
-}
-}  // namespace
-
 std::vector<BYTE> HexDecode(const std::wstring& text)
 {
     std::vector<BYTE> bytes((text.size() + 1) / 2, 0);
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const int digit = HexDigit(text[i]);
+        const int digit = HexDigitValue(text[i]);
         if (digit < 0) return {};
         if (i % 2 == 0) bytes[i / 2] = static_cast<BYTE>(digit << 4);
         else bytes[i / 2] = static_cast<BYTE>(bytes[i / 2] + digit);

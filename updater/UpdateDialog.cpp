@@ -62,15 +62,13 @@ void UpdateDialog::OnInitDialog()
     worker_.Init(window_);
     worker_.baseUrl = ReadProductString(IsWow64() ? L"SoftServerUrl_X64" : L"SoftServerUrl");
     worker_.fileName = kVersionFileName;
-    worker_.Start();
+    StartDownload();
 }
 
 void UpdateDialog::OnDownloadProgress(const DownloadProgress* report)
 {
     if (!report) return;
-    wchar_t key[32];
-    wsprintfW(key, L"StatusCode%d", static_cast<int>(report->statusCode));
-    const std::wstring status = texts_.GetText(key);
+    const std::wstring& status = statusTexts_.TextFor(report->statusCode);
     if (!status.empty()) SetDlgItemTextW(window_, IDC_STATUS, status.c_str());
 
     const int percent = ProgressPercent(report->progress, report->progressMax);
@@ -87,12 +85,18 @@ void UpdateDialog::OnDownloadDone(bool succeeded)
         StartCheckedInstaller();
 }
 
+void UpdateDialog::StartDownload()
+{
+    statusTexts_.Forget();
+    worker_.Start();
+}
+
 void UpdateDialog::OnDownloadFailed()
 {
     int answer = 0;
     ShowMessage(L"DownloadFail", MB_RETRYCANCEL | MB_ICONERROR, &answer);
     if (answer == IDRETRY)
-        worker_.Start();  // the same file from the same address
+        StartDownload();  // the same file from the same address
     else
         EndDialog(window_, kResultOther);
 }
@@ -125,12 +129,12 @@ void UpdateDialog::OnVersionFileArrived()
     case NextStep::FetchInstaller:
         expectedInstallerHash_ = ReadExpectedInstallerHash(worker_.LocalPath());
         worker_.fileName = kInstallerFileName;
-        worker_.Start();
+        StartDownload();
         break;
     case NextStep::FetchVersionFromFallback:
         worker_.baseUrl = fallbackUrl;
         worker_.fileName = kVersionFileName;
-        worker_.Start();
+        StartDownload();
         break;
     case NextStep::ShowUpToDate:
         ShowMessage(L"SoftLatest", MB_OK | MB_ICONWARNING);

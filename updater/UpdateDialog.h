@@ -4,6 +4,7 @@
 #include "DownloadMessages.h"
 #include "DownloadWorker.h"
 #include "InstallerTrust.h"
+#include "StatusTextCache.h"
 #include "TextProvider.h"
 
 // The updater's one window: fetches the version file, compares, fetches the
@@ -24,6 +25,9 @@ private:
     void OnInstall();
     void OnCancel();
     void OnDownloadFailed();
+    // Starts the worker on its current file; each download looks its status
+    // texts up afresh.
+    void StartDownload();
     void OnVersionFileArrived();
     // Starts the downloaded installer when it passes the authenticity checks;
     // otherwise the download counts as failed.
@@ -32,6 +36,9 @@ private:
 
     HWND window_ = nullptr;
     TextProvider texts_;
+    // The status line of the running download, looked up again only when its
+    // status changes: a download sends thousands of reports.
+    StatusTextCache statusTexts_{texts_};
     // InstallerSha256 of the version file that announced the installer.
     ExpectedInstallerHash expectedInstallerHash_;
     // Declared last, destroyed first: destruction stops and waits for a

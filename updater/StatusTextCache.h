@@ -1,0 +1,27 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "TextProvider.h"
+
+// The status line of the download in progress. A download repeats one status
+// many times over (each block of data received is a report), and each lookup
+// in the language library loads the library and reads the language from the
+// registry afresh; the text is therefore looked up again only when the status
+// code differs from the one asked for last. Forget() at the start of every
+// download, so that each download sees the language as it is then.
+class StatusTextCache {
+public:
+    // texts must outlive the cache.
+    explicit StatusTextCache(const TextProvider& texts) : texts_(texts) {}
+
+    // The text of "StatusCode<statusCode>", empty when the library has none.
+    const std::wstring& TextFor(std::uint32_t statusCode);
+    void Forget();
+
+private:
+    const TextProvider& texts_;
+    bool known_ = false;
+    std::uint32_t statusCode_ = 0;
+    std::wstring text_;
+};

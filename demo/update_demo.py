@@ -17,8 +17,10 @@ What happens:
      language library, the product's program TokenManager.exe and its DLL
      R7Token.dll, the lead-in texts of the installer's prompt, the product key.
   4. TokenManager.exe runs and keeps R7Token.dll loaded.
-  5. Quillon.exe finds version 9, downloads the installer (served slowly, so
-     that the dialog can be seen mid-way), checks it and starts it.
+  5. Quillon.exe finds version 9 and downloads the installer. The first copy
+     arrives with one byte changed: Quillon refuses it and offers Retry; the
+     demo presses Retry, and the genuine installer arrives (served slowly, so
+     that the dialog can be seen mid-way); Quillon checks it and starts it.
   6. The installer stops at its Retry/Cancel box while R7Token.dll is in use;
      the demo ends TokenManager.exe and presses Retry, as a user would.
   7. The installer records version 9; the registry is read back.
@@ -115,7 +117,9 @@ def quiet(command, timeout=120, check=True):
 class PacedHandler(update_server.Handler):
     """The stand-in server's handler, with the installer sent in pieces over
     a few seconds, as over a slow line, so that the updater's dialog can be
-    seen mid-download. Everything else is served as the stand-in serves it."""
+    seen mid-download. The first time, the installer goes out with one byte
+    changed, as a tampered connection would deliver it. Everything else is
+    served as the stand-in serves it."""
 
     PIECES = 60
 
@@ -124,6 +128,11 @@ class PacedHandler(update_server.Handler):
         if name != INSTALLER or not path.is_file():
             return super().serve_file(name)
         body = path.read_bytes()
+        if self.server.tamper_next_installer:
+            self.server.tamper_next_installer = False
+            changed = bytearray(body)
+            changed[len(changed) // 2] ^= 0xFF
+            return self.send_body(bytes(changed))
         self.send_headers(200, len(body))
         if self.head:
             return None
@@ -140,6 +149,7 @@ def start_paced_server(root):
     server = update_server.UpdateServer(root)
     server.RequestHandlerClass = PacedHandler
     server.installer_sent = 0.0  # the share of the installer sent so far
+    server.tamper_next_installer = True
     return server.start()
 
 
@@ -290,6 +300,7 @@ class UpdateDemo:
         self.expect_request(INSTALLER)
         self.account.say(f"Quillon found version {NEW_VERSION} on the server (installed: {INSTALLED_VERSION}) "
                          f"and is downloading the installer")
+        self.tampered_copy_refused()
         state = wait_until(self.dialog_mid_download, DOWNLOAD_SECONDS + 30, interval=0.2)
         if not state:
             raise DemoFailed("the update dialog was not seen while the installer was on its way")
@@ -317,6 +328,25 @@ class UpdateDemo:
             raise DemoFailed("Quillon started the installer but did not end") from None
         self.account.say("Quillon checked the installer (signed by the same publisher as Quillon itself, "
                          "SHA-256 as published), started it, and ended")
+
+    def tampered_copy_refused(self):
+        """The first copy of the installer had one byte changed on its way:
+        Quillon must refuse it, start nothing, and offer Retry."""
+        box = self.wait_for_box(self.english["Quillon"], 60)
+        if not box or box.get("text") != self.english["DownloadFail"]:
+            raise DemoFailed(f"Quillon did not refuse the tampered installer (box: {box})")
+        if (self.install_dir / "update.log").exists():
+            raise DemoFailed("the tampered installer ran")
+        shot = self.screenshot("tampered-refused")
+        self.account.say("On its way, one byte of that installer was changed, as a hijacked connection could do. "
+                         "Quillon checked it: its signature no longer verifies, and its SHA-256 does not "
+                         "match InstallerSha256 of the version file")
+        self.account.detail(f"so Quillon deleted it, started nothing, and says: \"{box['text']}\" -> {shot}")
+        self.account.say("The server now sends the genuine installer; pressing Retry, as the user would")
+        if self.driver(f"press {IDRETRY}") != "ok":
+            raise DemoFailed("could not press Retry in Quillon's box")
+        if not wait_until(lambda: self.server.requests.count(f"/files/{INSTALLER}") >= 2, 60):
+            raise DemoFailed(f"Retry did not fetch the installer again (asked: {self.server.requests})")
 
     def installer_waits(self):
         self.account.begin("The installer runs silently, and first asks Plugin::GetDllOwnerProcName whether "

@@ -59,6 +59,7 @@ class DemoUpdate(unittest.TestCase):
         self.assertEqual(self.demo.returncode, 0, output)
         english = texts(1033)
         for line in ("Quillon found version 9 on the server (installed: 3) and is downloading the installer",
+                     f"so Quillon deleted it, started nothing, and says: \"{english['DownloadFail']}\"",
                      "The installer is waiting: TokenManager.exe still uses R7Token.dll",
                      f"Registry now holds DisplayVersion={NEW_VERSION}",
                      f"Second run: Quillon says: {english['SoftLatest']}"):
@@ -88,7 +89,7 @@ class DemoUpdate(unittest.TestCase):
         self.assertTrue((self.prefix / "drive_c" / "ProgramData" / "Orvanta" / "TokenShared").is_dir())
 
     def test_screenshots_show_the_windows(self):
-        for name in ("downloading", "installer-waiting", "up-to-date"):
+        for name in ("tampered-refused", "downloading", "installer-waiting", "up-to-date"):
             with self.subTest(name):
                 shot = self.shots / f"{name}.png"
                 self.assertTrue(shot.is_file(), f"no screenshot {shot}")

@@ -3,7 +3,7 @@
 // buffer, SetResult at every slot size with the neighbouring slots watched,
 // the registry argument grammar against a small reference reading of its
 // rules, and the decimal and hexadecimal conversions against independent
-// readings. The seed is printed with every failure; QUILLON_FUZZ_SEED
+// readings. Every failure prints the random seed it ran with; QUILLON_FUZZ_SEED
 // replays another one.
 #include <gtest/gtest.h>
 

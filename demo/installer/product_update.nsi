@@ -9,7 +9,10 @@
 ; Defines (makensis -D): PLUGIN_DIR, OUT_FILE, NEW_VERSION, PRODUCT_DLL,
 ; PRODUCT_PROCESS.
 Unicode true
-!addplugindir /x86-unicode "${PLUGIN_DIR}"
+; Plugin.nsh ships beside Plugin.dll and makes the DLL known itself.
+!addincludedir "${PLUGIN_DIR}"
+!include LogicLib.nsh
+!include Plugin.nsh
 !define PRODUCT_KEY "Software\Orvanta\58P7M_WRZ"
 
 Name "Orvanta Token software, version ${NEW_VERSION}"
@@ -37,26 +40,28 @@ Section
   FileOpen $log "$INSTDIR\update.log" w
   FileWriteUTF16LE /BOM $log "started=${NEW_VERSION}$\r$\n"
 
-  Plugin::FindProc "${PRODUCT_PROCESS}"
-  !insertmacro Log "running_before=$R0"
+  ${FindProc} "${PRODUCT_PROCESS}" $0
+  !insertmacro Log "running_before=$0"
 
   ; Replacing the product's files while the product runs would fail: hold the
   ; installation, with a Retry/Cancel box, until nobody has the DLL loaded.
-  Plugin::GetDllOwnerProcName "${PRODUCT_DLL}"
-  Plugin::FindProc "${PRODUCT_PROCESS}"
-  !insertmacro Log "running_after=$R0"
-  StrCmp $R0 "0" dll_free
+  ${WaitUntilDllFree} "$INSTDIR\${PRODUCT_DLL}"
+  ${FindProc} "${PRODUCT_PROCESS}" $0
+  !insertmacro Log "running_after=$0"
+  ${If} $0 != "0"
     ; Cancel on the box: leave the installed version as it is.
     !insertmacro Log "finished=cancelled"
     FileClose $log
     Abort
-  dll_free:
+  ${EndIf}
 
-  Plugin::GetSysVersion
-  !insertmacro Log "windows=$R0"
-  Plugin::IsSupport64
-  StrCpy $1 $R0
-  !insertmacro Log "windows_64bit=$1"
+  ${GetSysVersion} $0
+  !insertmacro Log "windows=$0"
+  ${If} ${Supports64Bit}
+    !insertmacro Log "windows_64bit=1"
+  ${Else}
+    !insertmacro Log "windows_64bit=0"
+  ${EndIf}
 
   ; The new files. A real installer would put the product here.
   FileOpen $2 "$INSTDIR\version.txt" w
@@ -64,25 +69,20 @@ Section
   FileClose $2
 
   ; Quillon reads the 32-bit view: the new version goes there. InstallPath
-  ; also goes to the 64-bit view, for the product's 64-bit parts; /x64 exists
-  ; only on 64-bit Windows.
-  Plugin::WriteRegDWORD /x86 HKLM "${PRODUCT_KEY}" "DisplayVersion" "${NEW_VERSION}" "end"
-  StrCmp $1 "1" 0 only_32bit_view
-    Plugin::WriteRegStr /x86 /x64 HKLM "${PRODUCT_KEY}" "InstallPath" "$INSTDIR" "end"
-    Goto views_written
-  only_32bit_view:
-    Plugin::WriteRegStr /x86 HKLM "${PRODUCT_KEY}" "InstallPath" "$INSTDIR" "end"
-  views_written:
+  ; also goes to the 64-bit view, for the product's 64-bit parts; on 32-bit
+  ; Windows the header writes the one registry there is.
+  ${PluginWriteRegDWORD} "/x86" HKLM "${PRODUCT_KEY}" "DisplayVersion" "${NEW_VERSION}" $0
+  ${PluginWriteRegStr} "/x86 /x64" HKLM "${PRODUCT_KEY}" "InstallPath" "$INSTDIR" $0
   ; The value older versions used is gone from this version on.
-  Plugin::DeleteRegValue /x86 HKLM "${PRODUCT_KEY}" "LegacyChannel" "end"
-  !insertmacro Log "legacy_value_deleted=$R0"
+  ${PluginDeleteRegValue} "/x86" HKLM "${PRODUCT_KEY}" "LegacyChannel" $0
+  !insertmacro Log "legacy_value_deleted=$0"
 
   ; Data every user of the machine shares with the token service.
   SetShellVarContext all
   CreateDirectory "$APPDATA\Orvanta"
-  Plugin::RWCreate DIR "$APPDATA\Orvanta\TokenShared"
+  ${RWCreate} DIR "$APPDATA\Orvanta\TokenShared" $0
   !insertmacro Log "shared_dir=$APPDATA\Orvanta\TokenShared"
-  !insertmacro Log "shared_dir_created=$R0"
+  !insertmacro Log "shared_dir_created=$0"
 
   !insertmacro Log "finished=${NEW_VERSION}"
   FileClose $log

@@ -12,19 +12,26 @@ What happens:
   1. A throw-away CA stands in for the vendor's code-signing certificate.
   2. makensis builds the update installer (demo/installer/product_update.nsi,
      which uses Plugin.dll); it is signed and published with
-     tools/publish_update.py into the folder the stand-in server serves.
-  3. Version 3 of the product is "installed": the signed Quillon.exe, the
+     tools/publish_update.py into the folder nginx serves. Then the server's
+     copy of the installer is damaged: one byte changed, as a botched copy to
+     the server or an intruder would leave it.
+  3. Debian's nginx serves that folder over HTTPS, configured as
+     docs/nginx/quillon-updates.conf shows, with a certificate for 'localhost'
+     from a CA of the demo's own (plain HTTP redirects to HTTPS). The
+     installer goes out slowly, so that the dialog can be seen mid-way.
+  4. Version 3 of the product is "installed": the signed Quillon.exe, the
      language library, the product's program TokenManager.exe and its DLL
      R7Token.dll, the lead-in texts of the installer's prompt, the product key.
-  4. TokenManager.exe runs and keeps R7Token.dll loaded.
-  5. Quillon.exe finds version 9 and downloads the installer. The first copy
-     arrives with one byte changed: Quillon refuses it and offers Retry; the
-     demo presses Retry, and the genuine installer arrives (served slowly, so
-     that the dialog can be seen mid-way); Quillon checks it and starts it.
-  6. The installer stops at its Retry/Cancel box while R7Token.dll is in use;
+     Both CAs are trusted in the demo's prefix, and nowhere else.
+  5. TokenManager.exe runs and keeps R7Token.dll loaded.
+  6. Quillon.exe finds version 9 and downloads the damaged installer: Quillon
+     refuses it and offers Retry. The operator publishes the genuine installer
+     again with tools/publish_update.py; the demo presses Retry, the genuine
+     installer arrives, and Quillon checks it and starts it.
+  7. The installer stops at its Retry/Cancel box while R7Token.dll is in use;
      the demo ends TokenManager.exe and presses Retry, as a user would.
-  7. The installer records version 9; the registry is read back.
-  8. Quillon.exe runs again and says the software is up to date.
+  8. The installer records version 9; the registry is read back.
+  9. Quillon.exe runs again and says the software is up to date.
 
 Exit code 0 when every step happened, 1 otherwise (the failed step is named),
 130 when interrupted with Ctrl-C; whatever the demo started is ended in every case.
@@ -39,11 +46,11 @@ import sys
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(ROOT / "standins" / "update_server"))
 sys.path.insert(0, str(ROOT / "standins" / "code_signing"))
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+import nginx_server  # noqa: E402
 import test_pki  # noqa: E402
-import update_server  # noqa: E402
+import window_screenshot  # noqa: E402
 from updater_e2e_test import Driver, parse, texts  # noqa: E402
 
 PRODUCT_KEY = r"HKLM\Software\Orvanta\58P7M_WRZ"
@@ -52,7 +59,7 @@ INSTALLER = "WRZ_QVL_Keyward_Install.exe"
 PRODUCT_PROCESS = "TokenManager.exe"
 PRODUCT_DLL = "R7Token.dll"
 INSTALLED_VERSION, NEW_VERSION = 3, 9
-DOWNLOAD_SECONDS = 6  # how long the installer takes to arrive
+DOWNLOAD_SECONDS = 6  # how long the installer takes to arrive, at the rate nginx is held to
 IDOK, IDCANCEL, IDRETRY = 1, 2, 4
 
 # The lead-in of the installer's prompt, langs\<id>.ini in the install folder.
@@ -114,45 +121,6 @@ def quiet(command, timeout=120, check=True):
     return done
 
 
-class PacedHandler(update_server.Handler):
-    """The stand-in server's handler, with the installer sent in pieces over
-    a few seconds, as over a slow line, so that the updater's dialog can be
-    seen mid-download. The first time, the installer goes out with one byte
-    changed, as a tampered connection would deliver it. Everything else is
-    served as the stand-in serves it."""
-
-    PIECES = 60
-
-    def serve_file(self, name):
-        path = pathlib.Path(self.server.root, name)
-        if name != INSTALLER or not path.is_file():
-            return super().serve_file(name)
-        body = path.read_bytes()
-        if self.server.tamper_next_installer:
-            self.server.tamper_next_installer = False
-            changed = bytearray(body)
-            changed[len(changed) // 2] ^= 0xFF
-            return self.send_body(bytes(changed))
-        self.send_headers(200, len(body))
-        if self.head:
-            return None
-        piece = -(-len(body) // self.PIECES)
-        for at in range(0, len(body), piece):
-            self.wfile.write(body[at:at + piece])
-            self.wfile.flush()
-            self.server.installer_sent = (at + piece) / len(body)
-            time.sleep(DOWNLOAD_SECONDS / self.PIECES)
-        return None
-
-
-def start_paced_server(root):
-    server = update_server.UpdateServer(root)
-    server.RequestHandlerClass = PacedHandler
-    server.installer_sent = 0.0  # the share of the installer sent so far
-    server.tamper_next_installer = True
-    return server.start()
-
-
 class UpdateDemo:
     def __init__(self, args, account):
         self.account = account
@@ -176,6 +144,7 @@ class UpdateDemo:
         self.make_authority()
         installer = self.build_installer()
         self.publish(installer)
+        self.damage_published_installer()
         self.start_server()
         self.install_product()
         self.start_product()
@@ -211,19 +180,41 @@ class UpdateDemo:
         return signed
 
     def publish(self, installer):
+        self.installer = installer
         self.served = self.work / "server"
         shutil.rmtree(self.served, ignore_errors=True)
-        self.account.begin("Publishing it with the operators' script tools/publish_update.py")
-        done = quiet([sys.executable, str(ROOT / "tools" / "publish_update.py"), "--installer", str(installer),
+        self.account.begin("Publishing it with the operators' script tools/publish_update.py into the folder "
+                           "nginx serves")
+        self.run_publish_script()
+
+    def run_publish_script(self):
+        done = quiet([sys.executable, str(ROOT / "tools" / "publish_update.py"), "--installer", str(self.installer),
                       "--version", str(NEW_VERSION), "--server-dir", str(self.served)])
         for line in done.stdout.splitlines():
             self.account.detail(line.strip())
 
+    def damage_published_installer(self):
+        self.account.begin("Damaging the server's copy of the installer: one byte changed, as a botched copy to "
+                           "the server or an intruder would leave it")
+        published = self.served / INSTALLER
+        damaged = bytearray(published.read_bytes())
+        damaged[len(damaged) // 2] ^= 0xFF
+        published.write_bytes(bytes(damaged))
+        self.account.detail(f"{VERSION_FILE} still names the SHA-256 of the genuine installer")
+
     def start_server(self):
-        self.server = start_paced_server(self.served)
-        self.base_url = f"{self.server.url}/files"
-        self.account.begin(f"Starting the update server at {self.base_url} (the installer is sent slowly, "
-                           f"over about {DOWNLOAD_SECONDS} s)")
+        size = (self.served / INSTALLER).stat().st_size
+        # Demo only: the installer is sent at a slow rate so that the dialog
+        # can be seen mid-download; the version file goes at full speed.
+        paced = (f"    location = /{INSTALLER} {{\n        limit_rate {max(1024, size // DOWNLOAD_SECONDS)};\n"
+                 f"        try_files $uri =404;\n    }}\n")
+        self.server = nginx_server.NginxServer(self.served, self.work / "nginx", https_extra=paced).start()
+        self.base_url = self.server.https_url
+        self.account.begin(f"Starting Debian's nginx as the update server: {self.base_url}")
+        self.account.detail("configured as docs/nginx/quillon-updates.conf shows; its certificate for 'localhost' "
+                            "comes from a CA of the demo's own")
+        self.account.detail(f"plain HTTP at {self.server.http_url} redirects there; the installer is sent "
+                            f"slowly, over about {DOWNLOAD_SECONDS} s")
 
     def install_product(self):
         self.account.begin(f"Installing version {INSTALLED_VERSION} of the token software in {self.install_win}")
@@ -262,10 +253,15 @@ class UpdateDemo:
             reg(self.wow64, "add", PRODUCT_KEY, "/v", name, "/t", kind, "/d", data, "/f")
             self.account.detail(f"  {name} = {data}")
 
-        self.account.detail("Trusting the authority's root certificate inside this Wine prefix only")
+        self.account.detail("Trusting the code-signing authority's root and the web server's CA inside this "
+                            "Wine prefix only")
         done = quiet(["wine", str(self.bin / "trust_root.exe"), "add", windows_path(self.pki.ca_der)], check=False)
         if done.stdout.strip() != "ok":
             raise DemoFailed(f"trust_root.exe could not trust the test root: {done.stdout}{done.stderr}")
+        try:
+            nginx_server.trust_ca_in_prefix(self.server.ca_certificate, self.bin)
+        except AssertionError as failure:
+            raise DemoFailed(f"could not trust the web server's CA: {failure}") from None
 
     def system_language_id(self):
         done = quiet(["wine", "reg", "query", r"HKLM\System\CurrentControlSet\Control\Nls\Language",
@@ -299,8 +295,8 @@ class UpdateDemo:
         self.account.say(f"Quillon asked the server for {VERSION_FILE}")
         self.expect_request(INSTALLER)
         self.account.say(f"Quillon found version {NEW_VERSION} on the server (installed: {INSTALLED_VERSION}) "
-                         f"and is downloading the installer")
-        self.tampered_copy_refused()
+                         f"and downloaded the installer over HTTPS")
+        self.damaged_copy_refused()
         state = wait_until(self.dialog_mid_download, DOWNLOAD_SECONDS + 30, interval=0.2)
         if not state:
             raise DemoFailed("the update dialog was not seen while the installer was on its way")
@@ -329,24 +325,24 @@ class UpdateDemo:
         self.account.say("Quillon checked the installer (signed by the same publisher as Quillon itself, "
                          "SHA-256 as published), started it, and ended")
 
-    def tampered_copy_refused(self):
-        """The first copy of the installer had one byte changed on its way:
+    def damaged_copy_refused(self):
+        """The first copy of the installer is the server's damaged one:
         Quillon must refuse it, start nothing, and offer Retry."""
         box = self.wait_for_box(self.english["Quillon"], 60)
         if not box or box.get("text") != self.english["DownloadFail"]:
-            raise DemoFailed(f"Quillon did not refuse the tampered installer (box: {box})")
+            raise DemoFailed(f"Quillon did not refuse the damaged installer (box: {box})")
         if (self.install_dir / "update.log").exists():
-            raise DemoFailed("the tampered installer ran")
+            raise DemoFailed("the damaged installer ran")
         shot = self.screenshot("tampered-refused")
-        self.account.say("On its way, one byte of that installer was changed, as a hijacked connection could do. "
-                         "Quillon checked it: its signature no longer verifies, and its SHA-256 does not "
-                         "match InstallerSha256 of the version file")
+        self.account.say("That copy was the damaged one. Quillon checked it: its signature no longer verifies, "
+                         "and its SHA-256 does not match InstallerSha256 of the version file")
         self.account.detail(f"so Quillon deleted it, started nothing, and says: \"{box['text']}\" -> {shot}")
-        self.account.say("The server now sends the genuine installer; pressing Retry, as the user would")
+        self.account.say("The operator notices and publishes the genuine installer again with "
+                         "tools/publish_update.py")
+        self.run_publish_script()
+        self.account.say("Pressing Retry, as the user would")
         if self.driver(f"press {IDRETRY}") != "ok":
             raise DemoFailed("could not press Retry in Quillon's box")
-        if not wait_until(lambda: self.server.requests.count(f"/files/{INSTALLER}") >= 2, 60):
-            raise DemoFailed(f"Retry did not fetch the installer again (asked: {self.server.requests})")
 
     def installer_waits(self):
         self.account.begin("The installer runs silently, and first asks Plugin::GetDllOwnerProcName whether "
@@ -422,7 +418,7 @@ class UpdateDemo:
 
     def second_run(self):
         self.account.begin("Running Quillon.exe a second time")
-        requests_before = len(self.server.requests)
+        requests_before = len(self.server_requests())
         self.updater = self.start_updater()
         box = self.wait_for_box(self.english["Quillon"], 90)
         if box is None:
@@ -437,8 +433,8 @@ class UpdateDemo:
             self.updater.wait(timeout=30)
         except subprocess.TimeoutExpired:
             raise DemoFailed("Quillon did not end after OK") from None
-        asked = self.server.requests[requests_before:]
-        if asked != [f"/files/{VERSION_FILE}"]:
+        asked = self.server_requests()[requests_before:]
+        if asked != [f"/{VERSION_FILE}"]:
             raise DemoFailed(f"the second run asked the server for {asked}, expected the version file alone")
         self.account.detail(f"pressed OK; Quillon ended, having fetched only {VERSION_FILE}")
 
@@ -448,19 +444,21 @@ class UpdateDemo:
         return subprocess.Popen(["wine", str(self.install_dir / "Quillon.exe")], cwd=self.work,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
+    def server_requests(self):
+        """The paths nginx has answered so far, in order (it logs a request
+        once it has been answered)."""
+        return [path for path, _ in self.server.requests()]
+
     def expect_request(self, name):
-        if not wait_until(lambda: f"/files/{name}" in self.server.requests, 60):
-            raise DemoFailed(f"Quillon did not ask the server for {name} within 60 s "
-                             f"(asked: {self.server.requests})")
+        if not wait_until(lambda: f"/{name}" in self.server_requests(), 60):
+            raise DemoFailed(f"Quillon did not fetch {name} from the server within 60 s "
+                             f"(fetched: {self.server.requests()})")
 
     def dialog_mid_download(self):
-        """The dialog's state once its bar has moved; or, should Wine not have
-        reported progress yet, once most of the installer is on its way."""
-        sent = self.server.installer_sent
+        """The dialog's state once its bar is well on its way, and not yet near
+        its end."""
         state = parse(self.driver("state"))
-        if "progress" not in state or not 0 < sent < 1:
-            return None
-        return state if 0 < int(state["progress"]) < 100 or sent >= 0.7 else None
+        return state if state.get("progress", "0").isdigit() and 10 <= int(state["progress"]) <= 90 else None
 
     def wait_for_box(self, caption, seconds):
         """The message box with this caption, polled until it shows or the
@@ -479,12 +477,9 @@ class UpdateDemo:
         return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
 
     def screenshot(self, name):
-        self.shots.mkdir(parents=True, exist_ok=True)
-        target = self.shots / f"{name}.png"
-        time.sleep(0.5)  # let a window that has just opened finish painting
-        subprocess.run(["import", "-window", "root", str(target)], capture_output=True, timeout=30)
-        if not target.is_file():
-            raise DemoFailed(f"could not take the screenshot {target}")
+        target = window_screenshot.take(self.driver, self.shots / f"{name}.png")
+        if target is None:
+            raise DemoFailed(f"could not take the screenshot {name}.png: no window shown")
         return target
 
     def close(self):

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs a whole update of the token software under Wine, and tells each step as
-# it happens: Quillon.exe finds a newer version on a local update server,
-# downloads and checks the signed installer, which uses Plugin.dll, and the
-# installer records the new version.
+# it happens: Quillon.exe finds a newer version on a local nginx that serves
+# the update over HTTPS, downloads and checks the signed installer, which uses
+# Plugin.dll, and the installer records the new version.
 #
 #   scripts/demo.sh            in a 64-bit Windows prefix (WOW64)
 #   scripts/demo.sh --win32    in a 32-bit Windows prefix

@@ -9,10 +9,12 @@ PACKAGES=(
   wine wine32:i386 wine64
   nsis
   xvfb x11-utils xdotool imagemagick
+  fonts-wine  # Wine's own fonts: Marlett draws the buttons of the title bars
   cmake make ninja-build
   googletest
   python3
   openssl osslsigncode
+  nginx-light
 )
 
 SUDO=

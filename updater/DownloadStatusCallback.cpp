@@ -1,14 +1,19 @@
 #include "DownloadStatusCallback.h"
 
 #include "DownloadMessages.h"
+#include "HttpStatus.h"
 
 HRESULT STDMETHODCALLTYPE DownloadStatusCallback::QueryInterface(REFIID iid, void** object)
 {
     if (!object) return E_POINTER;
     *object = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IBindStatusCallback)) return E_NOINTERFACE;
-    *object = static_cast<IBindStatusCallback*>(this);
-    static_cast<IBindStatusCallback*>(this)->AddRef();
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IBindStatusCallback))
+        *object = static_cast<IBindStatusCallback*>(this);
+    else if (IsEqualIID(iid, IID_IHttpNegotiate))
+        *object = static_cast<IHttpNegotiate*>(this);
+    else
+        return E_NOINTERFACE;
+    AddRef();
     return S_OK;
 }
 
@@ -23,9 +28,10 @@ ULONG STDMETHODCALLTYPE DownloadStatusCallback::Release()
     return static_cast<ULONG>(InterlockedDecrement(&references));
 }
 
-HRESULT STDMETHODCALLTYPE DownloadStatusCallback::OnStartBinding(DWORD, IBinding*)
+HRESULT STDMETHODCALLTYPE DownloadStatusCallback::OnStartBinding(DWORD, IBinding* started)
 {
-    return S_OK;  // cancellation goes through OnProgress, so the binding is not kept
+    binding.share(started);  // kept only to end a redirect loop
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE DownloadStatusCallback::GetPriority(LONG*)
@@ -49,11 +55,22 @@ HRESULT STDMETHODCALLTYPE DownloadStatusCallback::OnProgress(ULONG progress, ULO
         SendMessageW(ownerWindow, WM_DOWNLOAD_PROGRESS, 0, reinterpret_cast<LPARAM>(&record));
     }
     if (cancelEvent && WaitForSingleObject(cancelEvent, 0) == WAIT_OBJECT_0) return E_ABORT;
-    return S_OK;
+
+    // Some monikers report each redirect, others only each request sent;
+    // the larger count is the number of requests so far.
+    if (statusCode == BINDSTATUS_SENDINGREQUEST) ++requestsSent;
+    if (statusCode == BINDSTATUS_REDIRECTING) ++redirects;
+    const unsigned requests = requestsSent > redirects + 1 ? requestsSent : redirects + 1;
+    if (requests > kMaxRequestsPerDownload && !gaveUpOnRedirects) {
+        gaveUpOnRedirects = true;
+        if (binding) binding->Abort();
+    }
+    return gaveUpOnRedirects ? E_ABORT : S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE DownloadStatusCallback::OnStopBinding(HRESULT, LPCWSTR)
 {
+    binding.reset();
     return S_OK;
 }
 
@@ -70,4 +87,26 @@ HRESULT STDMETHODCALLTYPE DownloadStatusCallback::OnDataAvailable(DWORD, DWORD, 
 HRESULT STDMETHODCALLTYPE DownloadStatusCallback::OnObjectAvailable(REFIID, IUnknown*)
 {
     return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE DownloadStatusCallback::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
+                                                                       LPWSTR* additionalHeaders)
+{
+    if (additionalHeaders) *additionalHeaders = nullptr;  // the moniker's own request headers stand
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE DownloadStatusCallback::OnResponse(DWORD statusCode, LPCWSTR, LPCWSTR,
+                                                             LPWSTR* additionalRequestHeaders)
+{
+    if (additionalRequestHeaders) *additionalRequestHeaders = nullptr;
+    InterlockedExchange(&httpStatus, static_cast<LONG>(statusCode));
+    // S_OK at an error status would have urlmon send the request again; the
+    // abort ends the transfer where it is honoured.
+    return IsSuccessHttpStatus(statusCode) ? S_OK : E_ABORT;
+}
+
+unsigned long DownloadStatusCallback::FinalHttpStatus() const
+{
+    return static_cast<unsigned long>(InterlockedCompareExchange(&httpStatus, 0, 0));
 }

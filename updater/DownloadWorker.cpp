@@ -9,6 +9,7 @@
 #include "DownloadDirectory.h"
 #include "DownloadMessages.h"
 #include "DownloadStatusCallback.h"
+#include "HttpStatus.h"
 
 namespace {
 // What one download thread needs, copied when the download starts; the thread
@@ -92,15 +93,25 @@ DWORD WINAPI DownloadWorker::DownloadThread(void* argument)
     const std::unique_ptr<DownloadJob> job(static_cast<DownloadJob*>(argument));
 
     HRESULT result = E_INVALIDARG;
+    unsigned long httpStatus = kNoHttpStatus;
     if (job->runnable) {
-        DownloadStatusCallback callback(job->owner, job->cancelEvent.get());
+        // COM first: the callback may still hold the binding when it goes.
         const ComInitialization com;
+        DownloadStatusCallback callback(job->owner, job->cancelEvent.get());
         // A copy in the Internet cache would be handed back instead of the
         // server's current file.
         DeleteUrlCacheEntryW(job->url.c_str());
         result = URLDownloadToFileW(nullptr, job->url.c_str(), job->path.c_str(), 0, &callback);
+        httpStatus = callback.FinalHttpStatus();
+        if (callback.GaveUpOnRedirects()) result = E_ABORT;
     }
 
-    PostMessageW(job->owner, WM_DOWNLOAD_DONE, SUCCEEDED(result) ? 1 : 0, 0);
-    return SUCCEEDED(result) ? 0 : static_cast<DWORD>(result);
+    const bool arrived = DownloadArrived(result, httpStatus);
+    // What a failed download left (an error page, a part of the file) is no
+    // file of the server's: nobody may read it as the version file or start
+    // it as the installer.
+    if (!arrived && job->runnable) DeleteFileW(job->path.c_str());
+    PostMessageW(job->owner, WM_DOWNLOAD_DONE, arrived ? 1 : 0, 0);
+    if (arrived) return 0;
+    return FAILED(result) ? static_cast<DWORD>(result) : static_cast<DWORD>(INET_E_DOWNLOAD_FAILURE);
 }

@@ -7,6 +7,8 @@
 // Downloads one file at a time from baseUrl + "/" + fileName into a private
 // directory on a thread of its own, and tells the owner window about it with
 // WM_DOWNLOAD_PROGRESS (sent) and WM_DOWNLOAD_DONE (posted, once per Start).
+// A download counts only when the moniker succeeded and the server's final
+// HTTP status was 2xx; after a failed one the file is deleted.
 //
 // There are no locks. The owner changes baseUrl and fileName only while no
 // download runs, and calls Start and Stop on its own thread only when no

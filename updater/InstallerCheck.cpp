@@ -6,6 +6,8 @@
 
 #include "AuthenticodeSignature.h"
 #include "FileSha256.h"
+#include "PeImage.h"
+#include "UniqueHandle.h"
 
 namespace {
 constexpr const wchar_t* kVersionSection = L"ServerSoftVersion";
@@ -23,6 +25,31 @@ std::wstring ProgramPath()
         if (path.size() >= 32768) return std::wstring();
         path.resize(path.size() * 2);
     }
+}
+
+// The file's first kPeImageProbeBytes (fewer when it is shorter) and its
+// size; nothing when it cannot be read. Opened for reading only, beside the
+// caller's hold.
+std::vector<std::uint8_t> ReadFileStart(const std::wstring& path, std::uint64_t& fileSize)
+{
+    std::vector<std::uint8_t> bytes;
+    fileSize = 0;
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.get(), &size)) return bytes;
+    fileSize = static_cast<std::uint64_t>(size.QuadPart);
+    bytes.resize(kPeImageProbeBytes);
+    DWORD total = 0;
+    while (total < bytes.size()) {
+        DWORD read = 0;
+        if (!ReadFile(file.get(), bytes.data() + total, static_cast<DWORD>(bytes.size() - total), &read, nullptr) ||
+            read == 0)
+            break;
+        total += read;
+    }
+    bytes.resize(total);
+    return bytes;
 }
 
 void TraceRefusal(InstallerVerdict verdict, long trustResult)
@@ -51,6 +78,15 @@ ExpectedInstallerHash ReadExpectedInstallerHash(const std::wstring& versionFileP
 
 InstallerVerdict CheckInstaller(const std::wstring& installerPath, const ExpectedInstallerHash& expected)
 {
+    // Whatever else holds, only a program is handed to the shell: a page
+    // served with 200 (a captive portal, a CDN's error page) would otherwise
+    // reach the shell whenever no signature or hash rule applies.
+    std::uint64_t fileSize = 0;
+    const std::vector<std::uint8_t> start = ReadFileStart(installerPath, fileSize);
+    if (!IsWindowsProgramImage(start.data(), start.size(), fileSize)) {
+        TraceRefusal(InstallerVerdict::NotAProgram, 0);
+        return InstallerVerdict::NotAProgram;
+    }
     const FileSignature updater = ReadFileSignature(ProgramPath());
     if (updater.state != SignatureState::Unsigned) {
         const FileSignature installer = ReadFileSignature(installerPath);

@@ -60,6 +60,7 @@ const wchar_t* DescribeVerdict(InstallerVerdict verdict)
 {
     switch (verdict) {
     case InstallerVerdict::Genuine: return L"genuine";
+    case InstallerVerdict::NotAProgram: return L"the installer is not a Windows program";
     case InstallerVerdict::InstallerUnsigned: return L"the installer is not signed";
     case InstallerVerdict::InstallerSignatureInvalid: return L"the installer's signature does not verify";
     case InstallerVerdict::OtherPublisher: return L"the installer is signed by another publisher";

@@ -44,6 +44,7 @@ struct ExpectedInstallerHash {
 
 enum class InstallerVerdict {
     Genuine,
+    NotAProgram,  // no Windows program image: an error page, an empty or cut-off file
     InstallerUnsigned,
     InstallerSignatureInvalid,
     OtherPublisher,

@@ -77,16 +77,19 @@ void UpdateDialog::OnDownloadProgress(const DownloadProgress* report)
 
 void UpdateDialog::OnDownloadDone(bool succeeded)
 {
-    if (!succeeded)
+    if (!succeeded) {
         OnDownloadFailed();
-    else if (worker_.fileName == kVersionFileName)
+    } else if (worker_.fileName == kVersionFileName) {
         OnVersionFileArrived();
-    else
+    } else {
+        installerArrived_ = true;
         StartCheckedInstaller();
+    }
 }
 
 void UpdateDialog::StartDownload()
 {
+    installerArrived_ = false;
     statusTexts_.Forget();
     worker_.Start();
 }
@@ -103,12 +106,16 @@ void UpdateDialog::OnDownloadFailed()
 
 void UpdateDialog::StartCheckedInstaller()
 {
+    // Once checked, the file is either started or gone: a second Install
+    // command finds nothing to act on.
+    installerArrived_ = false;
     const std::wstring path = worker_.LocalPath();
     // Held open against writers and deleters from the check until the shell
-    // has the file, so that what runs is what was checked.
+    // has the file, so that what runs is what was checked. Without the hold
+    // that promise cannot be kept, so the file is refused unchecked.
     UniqueHandle heldForLaunch(
         CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (CheckInstaller(path, expectedInstallerHash_) == InstallerVerdict::Genuine) {
+    if (heldForLaunch && CheckInstaller(path, expectedInstallerHash_) == InstallerVerdict::Genuine) {
         LaunchInstaller(window_, path);
         return;
     }
@@ -145,7 +152,10 @@ void UpdateDialog::OnVersionFileArrived()
 
 void UpdateDialog::OnInstall()
 {
-    StartCheckedInstaller();
+    // Anything else could check and start a file that is still being
+    // written, or show the failure box mid-download, whose Retry would wait
+    // for the running download while that download waits for this thread.
+    if (installerArrived_) StartCheckedInstaller();
 }
 
 void UpdateDialog::OnCancel()

@@ -41,6 +41,11 @@ private:
     StatusTextCache statusTexts_{texts_};
     // InstallerSha256 of the version file that announced the installer.
     ExpectedInstallerHash expectedInstallerHash_;
+    // True only while a completely downloaded installer waits in LocalPath:
+    // from its successful download until it is started, refused, or a new
+    // download begins. The Install command can be posted by any process at
+    // any time, and acts only then.
+    bool installerArrived_ = false;
     // Declared last, destroyed first: destruction stops and waits for a
     // running download while the rest of the object still exists.
     DownloadWorker worker_;

@@ -250,5 +250,7 @@ if __name__ == "__main__":
     parser.add_argument("--bin-dir", required=True)
     parser.add_argument("--work-dir", required=True)
     ARGS, rest = parser.parse_known_args()
+    # One work folder per prefix: the two prefixes run at the same time.
+    ARGS.work_dir = str(pathlib.Path(ARGS.work_dir) / os.environ.get("QUILLON_TEST_WINEARCH", "win64"))
     harness.ARGS = ARGS
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

@@ -2,7 +2,8 @@
 """Runs the demo's core (demo/update_demo.py) as scripts/demo.sh does, in a
 throw-away Wine prefix of the kind QUILLON_TEST_WINEARCH names, then looks at
 what it left behind from outside: the prefix's registry file, the installer's
-log, the screenshots. The demo's own account is not taken on trust."""
+log, nginx's access log, the screenshots. The demo's own account is not taken
+on trust."""
 import argparse
 import os
 import pathlib
@@ -17,9 +18,23 @@ from updater_e2e_test import texts  # noqa: E402
 
 ARGS = None
 NEW_VERSION = 9
+VERSION_FILE = "WRZ_QVLVer.ini"
+INSTALLER = "WRZ_QVL_Keyward_Install.exe"
+DESKTOP = (1024, 768)  # Wine's virtual desktop, as scripts/wine-session.sh makes it
 SESSION = ('source "$1/scripts/wine-session.sh" && wine_session_start "$2" "$3" && '
            'python3 "$1/demo/update_demo.py" --build-dir "$4" --prefix "$2" --arch "$3" '
            '--work-dir "$5" --screenshots-dir "$6"')
+
+
+def pixels(picture):
+    """(width, height, rows of (r, g, b)) of a picture, read through ImageMagick."""
+    size = subprocess.run(["identify", "-format", "%w %h", str(picture)], capture_output=True, text=True,
+                          timeout=60).stdout.split()
+    width, height = int(size[0]), int(size[1])
+    raw = subprocess.run(["convert", str(picture), "-depth", "8", "rgb:-"], capture_output=True,
+                         timeout=60).stdout
+    rows = [[tuple(raw[(y * width + x) * 3:(y * width + x) * 3 + 3]) for x in range(width)] for y in range(height)]
+    return width, height, rows
 
 
 def registry_section(registry_file, key):
@@ -45,6 +60,7 @@ class DemoUpdate(unittest.TestCase):
         base.mkdir(parents=True)
         cls.prefix = base / "prefix"
         cls.shots = base / "screenshots"
+        cls.work = base / "work"
         # The session ends with the shell, which also writes the registry
         # files out.
         cls.demo = subprocess.run(
@@ -58,8 +74,9 @@ class DemoUpdate(unittest.TestCase):
         output = self.demo.stdout + self.demo.stderr
         self.assertEqual(self.demo.returncode, 0, output)
         english = texts(1033)
-        for line in ("Quillon found version 9 on the server (installed: 3) and is downloading the installer",
+        for line in ("Quillon found version 9 on the server (installed: 3) and downloaded the installer over HTTPS",
                      f"so Quillon deleted it, started nothing, and says: \"{english['DownloadFail']}\"",
+                     "The operator notices and publishes the genuine installer again with tools/publish_update.py",
                      "The installer is waiting: TokenManager.exe still uses R7Token.dll",
                      f"Registry now holds DisplayVersion={NEW_VERSION}",
                      f"Second run: Quillon says: {english['SoftLatest']}"):
@@ -88,8 +105,26 @@ class DemoUpdate(unittest.TestCase):
                           "finished=9"])
         self.assertTrue((self.prefix / "drive_c" / "ProgramData" / "Orvanta" / "TokenShared").is_dir())
 
-    def test_screenshots_show_the_windows(self):
-        for name in ("tampered-refused", "downloading", "installer-waiting", "up-to-date"):
+    def test_nginx_served_every_file_over_https(self):
+        # Its log holds each answered request as "<status> <path>". Plain HTTP
+        # only answers 301, so a 200 came over HTTPS. The first installer is
+        # the damaged copy, the second the genuine one published again; the
+        # second run of Quillon fetches the version file alone.
+        log = self.work / "nginx" / "access.log"
+        self.assertTrue(log.is_file(), "nginx kept no access log")
+        self.assertEqual(log.read_text(encoding="utf-8").splitlines(),
+                         [f"200 /{VERSION_FILE}", f"200 /{INSTALLER}", f"200 /{INSTALLER}", f"200 /{VERSION_FILE}"])
+
+    def test_screenshots_show_framed_windows(self):
+        prefix_colours = registry_section(self.prefix / "user.reg", "Control Panel\\Colors")
+        captions = [tuple(int(part) for part in prefix_colours.get(name, "").strip('"').split())
+                    for name in ("ActiveTitle", "InactiveTitle")]
+        self.assertTrue(all(len(caption) == 3 for caption in captions),
+                        f"no title colours in the prefix: {prefix_colours}")
+        # Each picture and the windows it shows: Quillon's box stands in
+        # front of its dialog.
+        for name, windows in (("tampered-refused", 2), ("downloading", 1), ("installer-waiting", 1),
+                              ("up-to-date", 2)):
             with self.subTest(name):
                 shot = self.shots / f"{name}.png"
                 self.assertTrue(shot.is_file(), f"no screenshot {shot}")
@@ -97,6 +132,21 @@ class DemoUpdate(unittest.TestCase):
                 colours = subprocess.run(["identify", "-format", "%k", str(shot)], capture_output=True,
                                          text=True, timeout=60).stdout
                 self.assertGreater(int(colours or 0), 8, f"{shot} shows no window")
+                width, height, rows = pixels(shot)
+                # Cropped to the windows, not the whole desktop.
+                self.assertLess(width * height, DESKTOP[0] * DESKTOP[1] // 4, f"{shot} is not cropped")
+                # A title bar for each window: a band of rows in a caption
+                # colour (active or not: the installer's box is not the active
+                # window under Wine). The first lies just below the picture's
+                # top edge, the frame of the window it is cropped to.
+                bands, previous = [], None
+                for y, row in enumerate(rows):
+                    colour = next((caption for caption in captions if row.count(caption) > width // 3), None)
+                    if colour and colour != previous:
+                        bands.append(y)
+                    previous = colour
+                self.assertGreaterEqual(len(bands), windows, f"{shot}: a window without a title bar")
+                self.assertLess(bands[0], 10, f"{shot} is not cropped to a window's frame")
 
 
 if __name__ == "__main__":

@@ -8,6 +8,9 @@
 //   msgbox MS         wait for a message box; its caption, text and buttons
 //   press ID          click button ID of the message box, or else the dialog
 //   gone MS           wait until neither window is left
+//   rect WHICH        the screen rectangle, frame included, of the message box
+//                     (WHICH = msgbox) or the update dialog (dialog):
+//                     "LEFT TOP RIGHT BOTTOM", or "none"
 //   product-clear     delete the product key (32-bit view) and the user's LangId
 //   product-dword NAME VALUE / product-sz NAME VALUE   set a product value
 //   user-langid VALUE set the user's LangId
@@ -148,6 +151,13 @@ void Handle(const std::string& command, const std::string& argument, const std::
         if (!button) return Answer("error no button " + argument);
         PostMessageW(target, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
         Answer("ok");
+    } else if (command == "rect") {
+        HWND window = argument == "msgbox" ? FindDialog(kMessageTextId)
+                      : argument == "dialog" ? FindDialog(kProgressId) : nullptr;
+        RECT frame = {};
+        if (!window || !GetWindowRect(window, &frame)) return Answer("none");
+        Answer(std::to_string(frame.left) + " " + std::to_string(frame.top) + " " + std::to_string(frame.right) +
+               " " + std::to_string(frame.bottom));
     } else if (command == "gone") {
         const DWORD start = GetTickCount();
         while (FindDialog(kProgressId) || FindDialog(kMessageTextId)) {

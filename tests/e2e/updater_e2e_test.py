@@ -19,6 +19,7 @@ import unittest
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "standins" / "update_server"))
 import update_server  # noqa: E402
+import window_screenshot  # noqa: E402
 
 ARGS = None
 VERSION_FILE = "WRZ_QVLVer.ini"
@@ -188,11 +189,9 @@ class UpdaterCase(unittest.TestCase):
         return False
 
     def screenshot(self, name):
-        arch = "win64" if self.wow64 else "win32"
-        shots = self.work / "screenshots" / arch
-        shots.mkdir(parents=True, exist_ok=True)
-        time.sleep(0.5)  # let a window that has just opened finish painting
-        subprocess.run(["import", "-window", "root", str(shots / f"{name}.png")], capture_output=True, timeout=30)
+        # The work folder is already the prefix's own.
+        shot = window_screenshot.take(self.driver, self.work / "screenshots" / f"{name}.png")
+        self.assertIsNotNone(shot, f"no window shown for the screenshot {name}.png")
 
     def server_for_this_windows(self):
         return (self.server64, self.root64) if self.wow64 else (self.server32, self.root32)
@@ -285,9 +284,7 @@ class FailedDownloads(UpdaterCase):
             server.stop()
 
     def test_cancel_on_the_failure_box_ends(self):
-        # Wine's urlmon hands an error page (404, 500) over as the file, and a
-        # connection reset as a short file, where Windows fails the download;
-        # a server that cannot be reached fails on both.
+        # A server that cannot be reached fails the download everywhere.
         base = f"http://127.0.0.1:{unused_port()}/files"
         self.install_product(version=3, url32=base, url64=base)
         self.start_updater()
@@ -421,4 +418,6 @@ if __name__ == "__main__":
     parser.add_argument("--bin-dir", required=True)
     parser.add_argument("--work-dir", required=True)
     ARGS, rest = parser.parse_known_args()
+    # One work folder per prefix: the two prefixes run at the same time.
+    ARGS.work_dir = str(pathlib.Path(ARGS.work_dir) / os.environ.get("QUILLON_TEST_WINEARCH", "win64"))
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

@@ -122,17 +122,21 @@ TEST_F(DownloadWorkerTest, EmptyBaseUrlIsReportedAsAFailure)
     EXPECT_FALSE(FileExists(worker.LocalPath()));
 }
 
-// Each faulty answer ends in exactly one completion, and that completion says
-// what the moniker said of the same URL. Connection refused fails everywhere.
-TEST_F(DownloadWorkerTest, ServerFaultsEndInOneCompletionThatFollowsTheMoniker)
+// Each faulty answer ends in exactly one completion. An error status fails
+// the download whatever the moniker made of it (Wine's hands the error page
+// over as the file), and nothing of the page is left at LocalPath; a page
+// sent with 200 is a file like any other here. Connection refused fails
+// everywhere.
+TEST_F(DownloadWorkerTest, ServerFaultsEndInOneCompletion)
 {
-    struct Case { const wchar_t* path; const char* what; bool hangsUnderWine; };
+    enum Expected { Arrives, Fails, AsTheMonikerSays };
+    struct Case { const wchar_t* path; const char* what; Expected expected; bool hangsUnderWine; };
     const Case cases[] = {
-        {L"/fault/404", "404 page", false},
-        {L"/fault/500", "500 page", false},
-        {L"/fault/html", "HTML error page with status 200", false},
-        {L"/fault/reset/200000", "connection reset mid-body", true},
-        {L"/files/no-such-dir", "missing file (404)", false},
+        {L"/fault/404", "404 page", Fails, false},
+        {L"/fault/500", "500 page", Fails, false},
+        {L"/files/no-such-dir", "missing file (404)", Fails, false},
+        {L"/fault/html", "HTML error page with status 200", Arrives, false},
+        {L"/fault/reset/200000", "connection reset mid-body", AsTheMonikerSays, true},
     };
     ScratchDirectory scratch;
     for (const Case& c : cases) {
@@ -145,9 +149,15 @@ TEST_F(DownloadWorkerTest, ServerFaultsEndInOneCompletionThatFollowsTheMoniker)
             continue;
         }
         const HRESULT direct = DownloadDirectly(server + c.path + L"/direct.bin", scratch / L"direct.bin");
+        // A file of that name from an earlier download must not survive a
+        // failed one either.
+        worker.fileName = L"fault.bin";
+        WriteFileBytes(worker.LocalPath(), "left from before");
         Download(server + c.path, L"fault.bin");
         ASSERT_EQ(owner.done.size(), 1u);
-        EXPECT_EQ(owner.done[0], SUCCEEDED(direct) ? 1u : 0u);
+        const bool arrived = c.expected == Arrives || (c.expected == AsTheMonikerSays && SUCCEEDED(direct));
+        EXPECT_EQ(owner.done[0], arrived ? 1u : 0u);
+        EXPECT_EQ(FileExists(worker.LocalPath()), arrived);
         ExpectEveryReportSentAndFolded();
         std::cout << "  moniker on " << c.what << ": 0x" << std::hex << static_cast<unsigned long>(direct) << std::dec
                   << ", worker reported " << owner.done[0] << "\n";
@@ -157,6 +167,23 @@ TEST_F(DownloadWorkerTest, ServerFaultsEndInOneCompletionThatFollowsTheMoniker)
     Download(L"http://127.0.0.1:1", L"refused.bin");
     EXPECT_EQ(owner.done, std::vector<WPARAM>{0});
     EXPECT_FALSE(FileExists(worker.LocalPath()));
+}
+
+// Retry after an error status: once the server has the file again, the same
+// worker fetches it whole.
+TEST_F(DownloadWorkerTest, RetryAfterAnErrorStatusFetchesTheFile)
+{
+    const std::wstring served = ServedFile(L"retry.ini");
+    DeleteFileW(served.c_str());
+    Download(server + L"/files", L"retry.ini");
+    EXPECT_EQ(owner.done, std::vector<WPARAM>{0});
+    EXPECT_FALSE(FileExists(worker.LocalPath()));
+
+    WriteFileBytes(served, "[ServerSoftVersion]\r\nLatestVersion=9\r\n");
+    Download(server + L"/files", L"retry.ini");
+    DeleteFileW(served.c_str());
+    EXPECT_EQ(owner.done, std::vector<WPARAM>{1});
+    EXPECT_EQ(GetPrivateProfileIntW(L"ServerSoftVersion", L"LatestVersion", 0, worker.LocalPath().c_str()), 9u);
 }
 
 // A directory that vanished, or a directory where the file should go: the

@@ -115,6 +115,14 @@ std::string ReadFileBytes(const std::wstring& path)
     return bytes;
 }
 
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
 std::string PatternBytes(std::size_t count)
 {
     std::string bytes(count, '\0');

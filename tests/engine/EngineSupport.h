@@ -47,6 +47,8 @@ bool FileExists(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);
 // The file's bytes; empty when it cannot be read.
 std::string ReadFileBytes(const std::wstring& path);
+// Writes bytes as the whole file, replacing any; false when it cannot.
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // What the update server generates: byte i is i % 251.
 std::string PatternBytes(std::size_t count);
 

@@ -31,7 +31,8 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--served-dir", required=True)
     args, rest = parser.parse_known_args()
-    served = pathlib.Path(args.served_dir)
+    # One served folder per prefix: the two prefixes run at the same time.
+    served = pathlib.Path(args.served_dir) / os.environ.get("QUILLON_TEST_WINEARCH", "win64")
     fill_served_dir(served)
     server = update_server.start_server(served)
     env = dict(os.environ, QUILLON_UPDATE_SERVER=server.url, QUILLON_SERVED_DIR=windows_path(served))

@@ -21,7 +21,10 @@ def main():
     parser.add_argument("--plugin-dir", required=True)
     parser.add_argument("--work-dir", required=True)
     args, rest = parser.parse_known_args()
-    ARGS.plugin_dir, ARGS.work_dir = args.plugin_dir, args.work_dir
+    # The two prefixes run at the same time from one build tree: each has a
+    # work folder of its own.
+    arch = os.environ.get("QUILLON_TEST_WINEARCH", "win64")
+    ARGS.plugin_dir, ARGS.work_dir = args.plugin_dir, str(pathlib.Path(args.work_dir) / arch)
     unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
 
 

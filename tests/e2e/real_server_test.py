@@ -1,0 +1,317 @@
+#!/usr/bin/env python3
+"""The real Quillon.exe against Debian's nginx, configured as
+docs/nginx/quillon-updates.conf tells a vendor to: HTTPS from a test CA that
+only this Wine prefix trusts, plain HTTP redirecting to HTTPS, gzip on. Every
+server error must end in the failure box (or the up-to-date box where the
+version file holds no number), with nothing started that is not a genuine
+program, and the process must exit with 0.
+
+Test-only locations are added to the HTTPS server: fixed error statuses, a
+switchable maintenance answer, a redirect loop, a redirect to a server whose
+CA nobody trusts, and a slow folder. A server that closes the connection in
+the middle of its headers is a few lines of socket code here: nginx cannot be
+made to do that."""
+import argparse
+import os
+import pathlib
+import socket
+import sys
+import threading
+import time
+import unittest
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+import updater_e2e_test as harness  # noqa: E402
+from nginx_server import NginxServer, trust_ca_in_prefix, untrust_ca_in_prefix  # noqa: E402
+from updater_e2e_test import ENGLISH, INSTALLER, MB_RETRYCANCEL_BUTTONS, VERSION_FILE  # noqa: E402
+
+IDOK, IDCANCEL, IDRETRY, IDC_INSTALL = 1, 2, 4, 1003
+FAILED, UP_TO_DATE, OTHER_BOX = "download failed", "up to date", "another box"
+STARTED, STILL_RUNNING = "installer started", "no end by itself"
+VERSION_STATUSES = (403, 500, 503)      # 404 comes from a missing file
+INSTALLER_STATUSES = (410, 500)
+HTML_PAGE = b"<!DOCTYPE html><html><head><title>Sign in to the network</title></head><body></body></html>\n"
+
+
+def test_locations(untrusted_https_url):
+    """nginx directives for the trusted server's HTTPS block."""
+    lines = []
+    for status in VERSION_STATUSES:
+        lines.append(f"location = /version-{status}/{VERSION_FILE} {{ return {status}; }}")
+    for status in INSTALLER_STATUSES:
+        lines.append(f"location = /installer-{status}/{INSTALLER} {{ return {status}; }}")
+    lines += [
+        # 500 while the flag file exists: a server under maintenance that comes back.
+        "location ^~ /maintenance/ { if (-f $document_root/maintenance.flag) { return 500; } }",
+        "location ^~ /loop/ { return 302 /loop/again/; }",
+        f"location = /installer-untrusted/{INSTALLER} {{ return 302 {untrusted_https_url}/files/{INSTALLER}; }}",
+        "location ^~ /slow/ { limit_rate 48k; }",
+    ]
+    return "\n".join("    " + line for line in lines)
+
+
+class HeaderCutter:
+    """Answers every request with the start of a status line and headers,
+    then closes the connection; with version_text, the version file comes
+    whole and only the installer is cut."""
+
+    def __init__(self, version_text=None):
+        self.version_text = version_text
+        self.socket = socket.socket()
+        self.socket.bind(("127.0.0.1", 0))
+        self.socket.listen(8)
+        self.url = f"http://127.0.0.1:{self.socket.getsockname()[1]}"
+        self.requests = 0
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        while True:
+            try:
+                connection, _ = self.socket.accept()
+            except OSError:
+                return
+            with connection:
+                connection.settimeout(5)
+                try:
+                    request = connection.recv(65536).split(b"\r\n", 1)[0]
+                    self.requests += 1
+                    if self.version_text and VERSION_FILE.encode() in request:
+                        body = self.version_text.encode("ascii")
+                        connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
+                                           % len(body) + body)
+                    else:
+                        connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Le")
+                except OSError:
+                    pass
+
+    def stop(self):
+        self.socket.close()
+
+
+class RealServerCase(harness.UpdaterCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.served = cls.work / "nginx-root"
+        cls.untrusted_served = cls.work / "nginx-untrusted-root"
+        cls.untrusted = NginxServer(cls.untrusted_served, cls.work / "nginx-untrusted").start()
+        cls.nginx = NginxServer(cls.served, cls.work / "nginx",
+                                https_extra=test_locations(cls.untrusted.https_url)).start()
+        trust_ca_in_prefix(cls.nginx.ca_certificate, cls.bin)
+
+    @classmethod
+    def tearDownClass(cls):
+        try:
+            untrust_ca_in_prefix(cls.nginx.ca_certificate, cls.bin)
+        finally:
+            cls.nginx.stop()
+            cls.untrusted.stop()
+            super().tearDownClass()
+
+    def setUp(self):
+        super().setUp()
+        for root in (self.served, self.untrusted_served):
+            harness.shutil.rmtree(root, ignore_errors=True)
+            root.mkdir(parents=True)
+        self.nginx.clear_requests()
+        self.untrusted.clear_requests()
+
+    # ---- helpers ----
+    def serve(self, folder, latest=7, installer=True, root=None):
+        """The version file announcing latest, and mark_file.exe as the
+        installer, in folder of the served root."""
+        target = (root or self.served) / folder
+        target.mkdir(parents=True, exist_ok=True)
+        if latest is not None:
+            (target / VERSION_FILE).write_text(f"[ServerSoftVersion]\r\nLatestVersion={latest}\r\n", encoding="ascii")
+        if installer:
+            harness.shutil.copy(self.bin / "mark_file.exe", target / INSTALLER)
+        return target
+
+    def point_at(self, base):
+        self.install_product(version=3, url32=base, url64=base)
+
+    def outcome(self, patience=20):
+        """How the run settles: a box (answered with Cancel or OK), the
+        installer started, or no end by itself within patience seconds (then
+        cancelled as a user would). Gives the outcome and the exit code."""
+        end = time.time() + patience
+        while time.time() < end:
+            reply = self.driver("msgbox 500", timeout=15)
+            if reply != "timeout":
+                box = harness.parse(reply)
+                result = {ENGLISH["DownloadFail"]: FAILED, ENGLISH["SoftLatest"]: UP_TO_DATE}.get(box["text"], OTHER_BOX)
+                self.driver(f"press {IDCANCEL if result == FAILED else IDOK}")
+                return result, self.updater.wait(timeout=40)
+            if self.updater.poll() is not None:
+                return (STARTED if self.wait_for_mark(timeout=5) else "ended with nothing shown"), self.updater.returncode
+        self.assertEqual(self.driver(f"press {IDCANCEL}"), "ok")
+        return STILL_RUNNING, self.updater.wait(timeout=40)
+
+    def run_case(self, base, allowed, patience=20):
+        self.point_at(base)
+        started = time.time()
+        self.start_updater()
+        result, code = self.outcome(patience)
+        print(f"\n  {base}: {result} in {time.time() - started:.1f} s", file=sys.stderr)
+        self.assertIn(result, allowed)
+        self.assertEqual(code, 0)
+        if result != STARTED:
+            self.assertEqual(self.installer_marks(), [], "something was started")
+        return result
+
+
+class DeployedUpdates(RealServerCase):
+    def test_update_over_https_and_through_the_http_redirect(self):
+        for name, url in (("https", self.nginx.https_url), ("http redirected", self.nginx.http_url)):
+            with self.subTest(name):
+                self.setUp()
+                self.serve("files")
+                self.run_case(f"{url}/files", {STARTED})
+                requests = self.nginx.requests()
+                self.assertIn((f"/files/{INSTALLER}", 200), requests)
+                if name == "http redirected":
+                    self.assertIn((f"/files/{VERSION_FILE}", 301), requests)
+                    self.assertIn((f"/files/{INSTALLER}", 301), requests)
+
+    def test_untrusted_certificate_fails_before_anything_is_fetched(self):
+        self.serve("files", root=self.untrusted_served)
+        self.serve("installer-untrusted")
+        self.serve("files")
+        cases = {
+            "version file": (self.untrusted, f"{self.untrusted.https_url}/files"),
+            "installer redirected to it": (self.untrusted, f"{self.nginx.https_url}/installer-untrusted"),
+            # The trusted CA's certificate, but for localhost only.
+            "host name not in the certificate": (self.nginx, f"https://127.0.0.1:{self.nginx.https_port}/files"),
+        }
+        for name, (server, base) in cases.items():
+            with self.subTest(name):
+                self.nginx.clear_requests()
+                self.untrusted.clear_requests()
+                self.driver("kill-updaters")
+                self.run_case(base, {FAILED})
+                self.assertNotIn("/files/", " ".join(path for path, _ in server.requests()),
+                                 "a request got through the untrusted TLS")
+
+    def test_version_file_error_statuses_fail(self):
+        # 404 from a file that is not there, the others from the server.
+        bases = {404: "files"} | {status: f"version-{status}" for status in VERSION_STATUSES}
+        for status, folder in bases.items():
+            with self.subTest(status=status):
+                self.setUp()
+                self.serve(folder, latest=None)  # the installer is there; nothing may fetch it
+                self.run_case(f"{self.nginx.https_url}/{folder}", {FAILED})
+                self.assertIn((f"/{folder}/{VERSION_FILE}", status), self.nginx.requests())
+                self.assertNotIn(f"/{folder}/{INSTALLER}", [path for path, _ in self.nginx.requests()])
+
+    def test_installer_error_statuses_fail(self):
+        bases = {404: "files"} | {status: f"installer-{status}" for status in INSTALLER_STATUSES}
+        for status, folder in bases.items():
+            with self.subTest(status=status):
+                self.setUp()
+                self.serve(folder, installer=False)
+                self.run_case(f"{self.nginx.https_url}/{folder}", {FAILED})
+                self.assertIn((f"/{folder}/{INSTALLER}", status), self.nginx.requests())
+
+    def test_retry_works_once_the_version_file_is_back(self):
+        cases = {
+            "404, then published": ("files", lambda: self.serve("files")),
+            "500, then maintenance over": ("maintenance", lambda: (self.served / "maintenance.flag").unlink()),
+        }
+        for name, (folder, repair) in cases.items():
+            with self.subTest(name):
+                self.setUp()
+                if folder == "files":
+                    self.serve(folder, latest=None, installer=False)
+                else:
+                    self.serve(folder)
+                    (self.served / "maintenance.flag").touch()
+                self.point_at(f"{self.nginx.https_url}/{folder}")
+                self.start_updater()
+                box = self.message_box()
+                self.assertEqual(box["text"], ENGLISH["DownloadFail"])
+                self.assertEqual(box["buttons"], MB_RETRYCANCEL_BUTTONS)
+                repair()
+                self.assertEqual(self.driver(f"press {IDRETRY}"), "ok")
+                self.assertTrue(self.wait_for_mark(), "the installer was not started after Retry")
+                self.expect_exit_zero()
+                self.assertEqual([entry for entry in self.nginx.requests() if entry[0].endswith(VERSION_FILE)][-1],
+                                 (f"/{folder}/{VERSION_FILE}", 200))
+
+
+class BadAnswers(RealServerCase):
+    def test_what_is_not_a_program_is_never_started(self):
+        cases = {"empty file": b"", "HTML page sent with 200": HTML_PAGE, "MZ and no more": b"MZ" + b"\0" * 100}
+        for name, body in cases.items():
+            with self.subTest(name):
+                self.setUp()
+                (self.serve("files", installer=False) / INSTALLER).write_bytes(body)
+                self.run_case(f"{self.nginx.https_url}/files", {FAILED})
+                self.assertIn((f"/files/{INSTALLER}", 200), self.nginx.requests())
+
+    def test_empty_version_file_reads_as_no_version(self):
+        # Version 0: up to date, or on 64-bit Windows the same address again
+        # as the fallback, which ends up to date too.
+        (self.serve("files") / VERSION_FILE).write_bytes(b"")
+        self.run_case(f"{self.nginx.https_url}/files", {UP_TO_DATE})
+        self.assertNotIn(f"/files/{INSTALLER}", [path for path, _ in self.nginx.requests()])
+
+    def test_redirect_loop_ends_without_starting_anything(self):
+        self.serve("files")
+        # Wine's WinINet follows a loop for ever; the updater gives up.
+        self.run_case(f"{self.nginx.https_url}/loop", {FAILED})
+        self.assertGreater(len(self.nginx.requests()), 10)
+
+    def test_server_that_closes_mid_headers(self):
+        # A cut version file may read as an empty one (no version: up to
+        # date); a cut installer must never be started.
+        cases = {"version file": (None, {FAILED, UP_TO_DATE, STILL_RUNNING}),
+                 "installer": ("[ServerSoftVersion]\r\nLatestVersion=7\r\n", {FAILED, STILL_RUNNING})}
+        for name, (version_text, allowed) in cases.items():
+            with self.subTest(name):
+                self.setUp()
+                cutter = HeaderCutter(version_text)
+                try:
+                    self.run_case(f"{cutter.url}/files", allowed)
+                    self.assertGreater(cutter.requests, 1 if version_text else 0)
+                finally:
+                    cutter.stop()
+
+
+class InstallCommand(RealServerCase):
+    def test_install_command_mid_download_changes_nothing(self):
+        # Another process posts the hidden Install button's command while the
+        # installer is still arriving. It must not check or start the part
+        # that has arrived; were the failure box to come up all the same, the
+        # user's Retry must not hang the dialog.
+        target = self.serve("slow")
+        with open(target / INSTALLER, "ab") as installer:
+            installer.write(b"\0" * (480 * 1024))  # about ten seconds at the folder's rate
+        self.point_at(f"{self.nginx.https_url}/slow")
+        self.start_updater()
+        self.assertEqual(self.driver("dialog 30000", timeout=40), "ok")
+        state = {}
+        end = time.time() + 60
+        while time.time() < end:
+            state = harness.parse(self.driver("state"))
+            if 0 < int(state.get("progress", "0")) < 100 and state["status"] != ENGLISH.get("StatusCode1"):
+                break
+            time.sleep(0.2)
+        for _ in range(3):
+            self.assertEqual(self.driver(f"press {IDC_INSTALL}"), "ok")
+        reply = self.driver("msgbox 1500", timeout=15)
+        if reply != "timeout":
+            self.assertEqual(self.driver(f"press {IDRETRY}"), "ok")
+            self.fail(f"the Install command acted mid-download: {harness.parse(reply)['text']!r}")
+        self.assertTrue(self.wait_for_mark(timeout=60), "the installer was not started once it had arrived")
+        self.expect_exit_zero(timeout=40)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin-dir", required=True)
+    parser.add_argument("--work-dir", required=True)
+    harness.ARGS, rest = parser.parse_known_args()
+    # One work folder per prefix: the two prefixes run at the same time.
+    harness.ARGS.work_dir = str(pathlib.Path(harness.ARGS.work_dir) / os.environ.get("QUILLON_TEST_WINEARCH", "win64"))
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

@@ -5,11 +5,11 @@
 #include "TextProvider.h"
 
 // The status line of the download in progress. A download repeats one status
-// many times over (each block of data received is a report), and each lookup
-// in the language library loads the library and reads the language from the
-// registry afresh; the text is therefore looked up again only when the status
-// code differs from the one asked for last. Forget() at the start of every
-// download, so that each download sees the language as it is then.
+// many times over (each block of data received is a report), and a lookup
+// in the language library costs a call into a foreign library and a copy of
+// its text; the text is therefore looked up again only when the status code
+// differs from the one asked for last. Forget() at the start of every
+// download, so that each download starts from a fresh lookup.
 class StatusTextCache {
 public:
     // texts must outlive the cache.

@@ -10,12 +10,6 @@
 namespace {
 constexpr const wchar_t* kLanguageLibrary = L"R7Glossa_WRZ.dll";
 constexpr const wchar_t* kTextSection = L"COMMON_INFO";
-
-// The library's two exports. They use the platform's standard calling
-// convention, as exported functions of Windows libraries do.
-using GlossaParamFunction = int(WINAPI*)(unsigned int* languageId, int one);
-using GlossaMLGetTextFunction = int(WINAPI*)(const wchar_t* section, const wchar_t* key, wchar_t* buffer,
-                                             int capacity);
 }  // namespace
 
 std::wstring BesideProgram(const wchar_t* fileName)
@@ -33,23 +27,32 @@ TextProvider::TextProvider() : libraryPath(BesideProgram(kLanguageLibrary)) {}
 
 TextProvider::TextProvider(std::wstring libraryPath) : libraryPath(std::move(libraryPath)) {}
 
-std::wstring TextProvider::GetText(const wchar_t* key) const
+void TextProvider::Bind() const
 {
-    if (!key) return std::wstring();
-    unsigned int languageId = ResolveLanguageId();
+    if (bound_) return;
+    bound_ = true;
+    languageId_ = ResolveLanguageId();
 
     // By full path only: a library of the same name in the current directory
     // or on the search path must never be loaded into the updater.
-    if (libraryPath.empty()) return std::wstring();
-    const LoadedLibrary library(LoadLibraryW(libraryPath.c_str()));
-    const auto param = library.Find<GlossaParamFunction>("Glossa_Param");
-    const auto getText = library.Find<GlossaMLGetTextFunction>("Glossa_MLGetText");
+    if (libraryPath.empty()) return;
+    library_.reset(LoadLibraryW(libraryPath.c_str()));
+    param_ = library_.Find<GlossaParamFunction>("Glossa_Param");
+    getText_ = library_.Find<GlossaMLGetTextFunction>("Glossa_MLGetText");
+}
 
-    if (param) param(&languageId, 1);
+std::wstring TextProvider::GetText(const wchar_t* key) const
+{
+    if (!key) return std::wstring();
+    Bind();
+
+    // The library is handed a copy: what it may write there is not read back.
+    unsigned int languageId = languageId_;
+    if (param_) param_(&languageId, 1);
     // The library is told one unit less than the buffer holds, so the text
     // ends in a terminator even if the library fills its whole share.
     wchar_t buffer[kTextCapacity + 1] = {};
-    if (getText) getText(kTextSection, key, buffer, kTextCapacity);
+    if (getText_) getText_(kTextSection, key, buffer, kTextCapacity);
     buffer[kTextCapacity] = L'\0';
     return std::wstring(buffer);
 }

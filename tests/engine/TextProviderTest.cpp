@@ -99,10 +99,11 @@ protected:
     SavedValue machineValue{HKEY_LOCAL_MACHINE, L"LangId"};
 };
 
-std::wstring ProbeText(unsigned language, const wchar_t* key)
+// calls: how many Glossa_Param calls the loaded copy of the probe has seen.
+std::wstring ProbeText(unsigned language, const wchar_t* key, int calls = 1)
 {
-    return L"calls=1 language=" + std::to_wstring(language) + L" second=1 section=COMMON_INFO key=" + key +
-           L" capacity=256";
+    return L"calls=" + std::to_wstring(calls) + L" language=" + std::to_wstring(language) +
+           L" second=1 section=COMMON_INFO key=" + key + L" capacity=256";
 }
 
 // The probe library writes back what it was passed: the language from
@@ -131,7 +132,7 @@ TEST_F(LanguageTest, UserValueWinsThenMachineThenEnglishAndTheChoiceIsStored)
         const Value stored = Get(HKEY_CURRENT_USER);
         EXPECT_EQ(stored.type, static_cast<DWORD>(REG_DWORD));
         EXPECT_EQ(stored.data, Dword(c.language).data);
-        EXPECT_FALSE(Loaded(probe)) << "the library is freed after each lookup";
+        EXPECT_FALSE(Loaded(probe)) << "the library goes with its provider";
     }
 
     // Once stored, the user's value stays even when the machine's changes.
@@ -174,8 +175,7 @@ TEST_F(LanguageTest, MissingPiecesGiveEmptyTexts)
 // path; the stand-in there speaks four languages and falls back to English.
 TEST_F(LanguageTest, StandInLibraryBesideTheProgramSpeaksEveryKey)
 {
-    const TextProvider texts;
-    EXPECT_EQ(texts.LibraryPath(), BesideTests(L"R7Glossa_WRZ.dll"));
+    EXPECT_EQ(TextProvider().LibraryPath(), BesideTests(L"R7Glossa_WRZ.dll"));
 
     std::vector<std::wstring> keys = {L"Quillon", L"Install", L"Cancel", L"SoftLatest", L"DownloadFail"};
     for (int code = 1; code <= 34; ++code) keys.push_back(L"StatusCode" + std::to_wstring(code));
@@ -186,13 +186,43 @@ TEST_F(LanguageTest, StandInLibraryBesideTheProgramSpeaksEveryKey)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.language);
         Put(HKEY_CURRENT_USER, Dword(c.language));
+        const TextProvider texts;  // one run of the updater
         EXPECT_EQ(texts.GetText(L"Cancel"), c.cancel);
         for (const std::wstring& key : keys) EXPECT_FALSE(texts.GetText(key.c_str()).empty()) << Narrow(key);
+        EXPECT_NE(texts.GetText(L"StatusCode5"), texts.GetText(L"StatusCode6"));
+        EXPECT_EQ(texts.GetText(L"NoSuchKey"), L"");
+        EXPECT_EQ(texts.GetText(std::wstring(10000, L'K').c_str()), L"");
     }
-    EXPECT_NE(texts.GetText(L"StatusCode5"), texts.GetText(L"StatusCode6"));
-    EXPECT_EQ(texts.GetText(L"NoSuchKey"), L"");
-    EXPECT_EQ(texts.GetText(std::wstring(10000, L'K').c_str()), L"");
-    EXPECT_FALSE(Loaded(texts.LibraryPath()));
+    EXPECT_FALSE(Loaded(BesideTests(L"R7Glossa_WRZ.dll")));
+}
+
+// One provider serves one run: the first lookup resolves the language and
+// loads the library, and every later lookup reuses both. The probe counts
+// the Glossa_Param calls of the copy that stays loaded, so a count that grows
+// shows one copy serving every lookup, with the language handed over each time.
+TEST_F(LanguageTest, OneProviderResolvesTheLanguageOnceAndKeepsTheLibrary)
+{
+    const std::wstring probe = Library(L"glossa_probe.dll");
+    Put(HKEY_CURRENT_USER, Dword(1036));
+    {
+        const TextProvider texts(probe);
+        EXPECT_FALSE(Loaded(probe)) << "nothing is loaded before the first lookup";
+        EXPECT_EQ(texts.GetText(nullptr), L"");
+        EXPECT_FALSE(Loaded(probe)) << "a null key loads nothing";
+
+        EXPECT_EQ(texts.GetText(L"Quillon"), ProbeText(1036, L"Quillon", 1));
+        EXPECT_TRUE(Loaded(probe));
+        // The user changes the language halfway through a run; the run keeps
+        // the one it started with.
+        Put(HKEY_CURRENT_USER, Dword(1031));
+        EXPECT_EQ(texts.GetText(L"Cancel"), ProbeText(1036, L"Cancel", 2));
+        EXPECT_EQ(texts.GetText(L"SoftLatest"), ProbeText(1036, L"SoftLatest", 3));
+    }
+    EXPECT_FALSE(Loaded(probe)) << "the library goes with its provider";
+    EXPECT_EQ(Get(HKEY_CURRENT_USER).data, Dword(1031).data) << "the user's own change is left alone";
+
+    // The next run sees the new language, in a fresh copy of the library.
+    EXPECT_EQ(TextProvider(probe).GetText(L"Quillon"), ProbeText(1031, L"Quillon"));
 }
 
 // The stand-in keeps to the capacity it is given, its terminator included.

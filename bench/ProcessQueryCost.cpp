@@ -124,14 +124,35 @@ std::size_t BaselineModuleScan()
     return modulesSeen;
 }
 
-template <typename Body>
-double MillisecondsPerScan(Body body)
+struct ScanMedians {
+    double ours;
+    double baseline;
+};
+
+// Milliseconds of one scan, ours and the baseline alternating run by run, so
+// that a change in the machine's load (300 helper processes and other jobs
+// share two CPUs) falls on both sides alike instead of on one block of runs;
+// which side goes first swaps each run, since the first scan after a pause
+// may find colder caches.
+template <typename Ours, typename Baseline>
+ScanMedians MillisecondsPerScan(Ours ours, Baseline baseline)
 {
-    return MedianOf(kRuns, [&] {
+    auto time = [](auto& body) {
         const double start = NowMs();
         body();
         return NowMs() - start;
-    });
+    };
+    std::vector<double> oursRuns, baselineRuns;
+    for (int i = 0; i < kRuns; ++i) {
+        if (i % 2 == 0) {
+            oursRuns.push_back(time(ours));
+            baselineRuns.push_back(time(baseline));
+        } else {
+            baselineRuns.push_back(time(baseline));
+            oursRuns.push_back(time(ours));
+        }
+    }
+    return {Median(oursRuns), Median(baselineRuns)};
 }
 }  // namespace
 
@@ -158,16 +179,20 @@ int main(int argc, char** argv)
     BaselineFindByImagePath(L"ABSENT-PROCESS.EXE", &unreadable);
     NsisHost host;
 
-    const double findOurs = MillisecondsPerScan([&] {
-        host.Push(L"absent-process.exe");
-        host.Call(findProc);
-    });
-    const double findBaseline = MillisecondsPerScan([] { BaselineFindByImagePath(L"ABSENT-PROCESS.EXE"); });
-    const double scanOurs = MillisecondsPerScan([&] {
-        host.Push(L"absent-module.dll");
-        host.Call(ownerScan);
-    });
-    const double scanBaseline = MillisecondsPerScan([] { BaselineModuleScan(); });
+    const ScanMedians find = MillisecondsPerScan(
+        [&] {
+            host.Push(L"absent-process.exe");
+            host.CallWithExtra(findProc);
+        },
+        [] { BaselineFindByImagePath(L"ABSENT-PROCESS.EXE"); });
+    const ScanMedians scan = MillisecondsPerScan(
+        [&] {
+            host.Push(L"absent-module.dll");
+            host.CallWithExtra(ownerScan);
+        },
+        [] { BaselineModuleScan(); });
+    const double findOurs = find.ours, findBaseline = find.baseline;
+    const double scanOurs = scan.ours, scanBaseline = scan.baseline;
 
     const std::string suffix = ", " + std::to_string(extra) + " extra processes (ms/scan)";
     PrintFigure(("FindProc" + suffix).c_str(), findOurs, findBaseline, "ms");

@@ -1,7 +1,8 @@
 ; Times blocks of CALLS calls inside one installer: each registry export of
 ; Plugin.dll beside the built-in instruction that does the same in the 32-bit
-; view, and IsSupport64 beside x64.nsh's RunningX64. The counter is read
-; before and after each block, so the installer's own start never counts.
+; view, and IsSupport64 (and GetSysVersion) beside x64.nsh's RunningX64. The
+; counter is read before and after each block, so the installer's own start
+; never counts.
 ; Each line of RESULT_FILE is "<block> <counts-before> <counts-after>", and
 ; the first one the counter's frequency.
 Unicode true
@@ -57,6 +58,26 @@ Section
   WriteRegStr HKLM "${BENCH_KEY}" "Value" "some text"
   !insertmacro EndBlock write_builtin write_builtin
 
+  !insertmacro StartBlock
+  dword_plugin:
+  Plugin::WriteRegDWORD /x86 HKLM "${BENCH_KEY}" "Number" "4660" "end"
+  !insertmacro EndBlock dword_plugin dword_plugin
+
+  !insertmacro StartBlock
+  dword_builtin:
+  WriteRegDWORD HKLM "${BENCH_KEY}" "Number" 4660
+  !insertmacro EndBlock dword_builtin dword_builtin
+
+  !insertmacro StartBlock
+  bin_plugin:
+  Plugin::WriteRegBin /x86 HKLM "${BENCH_KEY}" "Bytes" "0A1B2C3D" "end"
+  !insertmacro EndBlock bin_plugin bin_plugin
+
+  !insertmacro StartBlock
+  bin_builtin:
+  WriteRegBin HKLM "${BENCH_KEY}" "Bytes" 0A1B2C3D
+  !insertmacro EndBlock bin_builtin bin_builtin
+
   ; Deletes need something to delete: each round writes the value (or the
   ; key) back with the built-in instruction, whose cost the write_builtin
   ; block tells.
@@ -96,6 +117,29 @@ Section
   is64_plugin:
   Plugin::IsSupport64
   !insertmacro EndBlock is64_plugin is64_plugin
+
+  !insertmacro StartBlock
+  sysversion_plugin:
+  Plugin::GetSysVersion
+  !insertmacro EndBlock sysversion_plugin sysversion_plugin
+
+  ; What NSIS itself spends on handing six texts to a plug-in and taking
+  ; them back, without any plug-in: the registry exports pop six texts.
+  !insertmacro StartBlock
+  args_builtin:
+  Push "end"
+  Push "some text"
+  Push "Value"
+  Push "${BENCH_KEY}"
+  Push HKLM
+  Push /x86
+  Pop $2
+  Pop $2
+  Pop $2
+  Pop $2
+  Pop $2
+  Pop $2
+  !insertmacro EndBlock args_builtin args_builtin
 
   !insertmacro StartBlock
   is64_builtin:

@@ -22,13 +22,26 @@ public:
 
     // Looks an export up and casts it to the caller's function type.
     template <typename Function>
-    Function Find(const char* name) const {
-        return module_ ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_, name))) : nullptr;
-    }
+    Function Find(const char* name) const;
 
 private:
     HMODULE module_ = nullptr;
 };
+
+// Looks an export of a module up and casts it to the caller's function type;
+// null when the module is null or lacks the export. For modules this process
+// has loaded already (GetModuleHandleW), which need no owner.
+template <typename Function>
+Function FindExport(HMODULE module, const char* name)
+{
+    return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
+
+template <typename Function>
+Function LoadedLibrary::Find(const char* name) const
+{
+    return FindExport<Function>(module_, name);
+}
 
 // Loads a Windows system library by its full path in the system directory, so
 // that a DLL of the same name planted beside the host program or in the

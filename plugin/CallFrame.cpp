@@ -1,9 +1,34 @@
 #include "CallFrame.h"
 
+#include "StayLoaded.h"
+#include "TraceListener.h"
+
 namespace {
 CallContext g_context;
 
 constexpr int kResultSlot = 10;  // $R0 follows $0..$9
+
+// Whether the traces of the running export call are written. Looking for a
+// listener asks the system for named objects; once per call is enough, and a
+// call without traces never asks.
+enum class TraceDecision { Undecided, Write, Skip };
+TraceDecision g_traces = TraceDecision::Undecided;
+bool g_inExportCall = false;
+}
+
+ExportCall::ExportCall(HWND parent, int stringSize, wchar_t* variables, NsisStackNode** stackTop,
+                       const NsisExtraParameters* extra)
+{
+    RecordCallContext(parent, stringSize, variables, stackTop);
+    g_traces = TraceDecision::Undecided;
+    g_inExportCall = true;
+    StayLoaded(extra);
+}
+
+ExportCall::~ExportCall()
+{
+    g_inExportCall = false;
+    g_traces = TraceDecision::Undecided;
 }
 
 void RecordCallContext(HWND parent, int stringSize, wchar_t* variables, NsisStackNode** stackTop)
@@ -46,5 +71,13 @@ void SetResult(const wchar_t* text)
 
 void DebugLog(const wchar_t* text)
 {
-    OutputDebugStringW(text);
+    // On Windows every OutputDebugString raises and unwinds an exception, and
+    // under Wine it costs about as much as the registry work of a call: a
+    // text nobody receives is not worth that.
+    TraceDecision decision = g_traces;
+    if (decision == TraceDecision::Undecided) {
+        decision = SomeoneReadsTraces() ? TraceDecision::Write : TraceDecision::Skip;
+        if (g_inExportCall) g_traces = decision;
+    }
+    if (decision == TraceDecision::Write) OutputDebugStringW(text);
 }

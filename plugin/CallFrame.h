@@ -11,7 +11,9 @@ struct NsisStackNode {
 };
 
 // What an export records at its start. It stays until the next call replaces
-// it; nothing else survives between calls.
+// it. Besides it only two facts survive between calls: that the plug-in is
+// registered to stay loaded (StayLoaded.h) and that the privilege step has
+// succeeded (Privileges.h); no key, handle or file does.
 struct CallContext {
     HWND parent = nullptr;            // recorded, not read
     int stringSize = 0;               // code units in one variable slot, NUL included
@@ -19,12 +21,33 @@ struct CallContext {
     NsisStackNode** stackTop = nullptr;
 };
 
-// Every export has this signature: NSIS calls plug-in functions with cdecl and
-// four arguments. Hosts that pass a fifth are served too, since with cdecl the
-// caller removes the arguments and the fifth is never read.
+struct NsisExtraParameters;
+
+// The frame around one export call: records the call context, asks the host
+// to keep the plug-in loaded when it can, and lets the traces of this call be
+// decided afresh. Leaving it ends the call's trace decision.
+class ExportCall {
+public:
+    ExportCall(HWND parent, int stringSize, wchar_t* variables, NsisStackNode** stackTop,
+               const NsisExtraParameters* extra);
+    ~ExportCall();
+    ExportCall(const ExportCall&) = delete;
+    ExportCall& operator=(const ExportCall&) = delete;
+};
+
+// Every export has this signature: NSIS calls plug-in functions with cdecl.
+// Unicode NSIS passes a fifth argument, its extra parameters; a host that
+// passes null there is served too, loaded and freed around each call. The
+// export runs its work inside the frame; the work's body follows the macro.
 #define NSIS_PLUGIN_EXPORT(name) \
+    static void name##Work(); \
     extern "C" __declspec(dllexport) void __cdecl name( \
-        HWND parent, int stringSize, wchar_t* variables, NsisStackNode** stackTop)
+        HWND parent, int stringSize, wchar_t* variables, NsisStackNode** stackTop, NsisExtraParameters* extra) \
+    { \
+        const ExportCall call(parent, stringSize, variables, stackTop, extra); \
+        name##Work(); \
+    } \
+    static void name##Work()
 
 void RecordCallContext(HWND parent, int stringSize, wchar_t* variables, NsisStackNode** stackTop);
 const CallContext& CurrentCallContext();
@@ -46,5 +69,7 @@ PopResult PopString(wchar_t* buffer, std::size_t capacity);
 // Writes text into $R0, cut to the slot size; no other variable is touched.
 void SetResult(const wchar_t* text);
 
-// Hands text unchanged to the debugger channel.
+// Hands text unchanged to the debugger channel, but only while someone can
+// read it (see TraceListener.h). Within an export call that is decided once,
+// at the call's first trace; outside one, each trace decides for itself.
 void DebugLog(const wchar_t* text);

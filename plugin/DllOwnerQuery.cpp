@@ -35,7 +35,6 @@ void HoldWhileDllLoaded(const wchar_t* dllName, ShowPromptFunction showPrompt)
 
 NSIS_PLUGIN_EXPORT(GetDllOwnerProcName)
 {
-    RecordCallContext(parent, stringSize, variables, stackTop);
     EnableDebugPrivilege();
     wchar_t dllName[kArgumentCapacity] = L"";
     // A name longer than the buffer is no module's base name; cut short it

@@ -5,7 +5,6 @@
 
 NSIS_PLUGIN_EXPORT(FindProc)
 {
-    RecordCallContext(parent, stringSize, variables, stackTop);
     wchar_t name[kArgumentCapacity] = L"";
     // A name longer than the buffer is never searched cut short.
     const int code = PopString(name, kArgumentCapacity) == PopResult::TooLong ? kNameRejected : FindProcessByName(name);

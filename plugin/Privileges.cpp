@@ -30,9 +30,15 @@ bool SetTokenPrivilege(HANDLE token, const wchar_t* privilege, bool enable)
     return GetLastError() == ERROR_SUCCESS;
 }
 
-void EnableDebugPrivilege()
+bool RequestDebugPrivilege()
 {
     UniqueHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return;
-    SetTokenPrivilege(token.get(), L"SeDebugPrivilege", true);
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return false;
+    return SetTokenPrivilege(token.get(), L"SeDebugPrivilege", true);
+}
+
+void EnableDebugPrivilege()
+{
+    static UntilSucceeded debugPrivilege;
+    debugPrivilege.Run(RequestDebugPrivilege);
 }

@@ -5,6 +5,26 @@
 // attribute bits. False when the privilege is unknown or the token lacks it.
 bool SetTokenPrivilege(HANDLE token, const wchar_t* privilege, bool enable);
 
-// Asks for SeDebugPrivilege in this process's token. Failure is silent: the
-// caller goes on without the privilege.
+// Runs an attempt until it has once succeeded, then skips it. A failed
+// attempt is made again on the next run.
+class UntilSucceeded {
+public:
+    template <typename Attempt>
+    void Run(Attempt attempt)
+    {
+        if (!succeeded_) succeeded_ = attempt();
+    }
+    bool Succeeded() const { return succeeded_; }
+
+private:
+    bool succeeded_ = false;
+};
+
+// Asks for SeDebugPrivilege in this process's token, every time. True when
+// the token has it enabled afterwards.
+bool RequestDebugPrivilege();
+
+// RequestDebugPrivilege until it has once succeeded in this process: an
+// enabled privilege stays enabled in the token, so later calls skip the
+// step. Failure is silent: the caller goes on without the privilege.
 void EnableDebugPrivilege();

@@ -53,15 +53,16 @@ int SearchModulesWithToolHelp(const std::wstring& upperName)
     using ProcessWalkFunction = BOOL(WINAPI*)(HANDLE snapshot, PROCESSENTRY32W* entry);
     using ModuleWalkFunction = BOOL(WINAPI*)(HANDLE snapshot, MODULEENTRY32W* entry);
 
-    const LoadedLibrary kernel = LoadSystemLibrary(L"Kernel32.DLL");
-    const auto createSnapshot = kernel.Find<CreateSnapshotFunction>("CreateToolhelp32Snapshot");
+    // kernel32 is loaded in every process: looked up there, nothing is loaded.
+    const HMODULE kernel = GetModuleHandleW(L"kernel32");
+    const auto createSnapshot = FindExport<CreateSnapshotFunction>(kernel, "CreateToolhelp32Snapshot");
     // The unsuffixed names are the ANSI entry points, which fill 8-bit names
     // into a smaller layout: read as UTF-16 those names never match. The
     // Unicode entries need the W functions.
-    const auto process32First = kernel.Find<ProcessWalkFunction>("Process32FirstW");
-    const auto process32Next = kernel.Find<ProcessWalkFunction>("Process32NextW");
-    const auto module32First = kernel.Find<ModuleWalkFunction>("Module32FirstW");
-    const auto module32Next = kernel.Find<ModuleWalkFunction>("Module32NextW");
+    const auto process32First = FindExport<ProcessWalkFunction>(kernel, "Process32FirstW");
+    const auto process32Next = FindExport<ProcessWalkFunction>(kernel, "Process32NextW");
+    const auto module32First = FindExport<ModuleWalkFunction>(kernel, "Module32FirstW");
+    const auto module32Next = FindExport<ModuleWalkFunction>(kernel, "Module32NextW");
     if (!createSnapshot || !process32First || !process32Next || !module32First || !module32Next)
         return kSearchUnavailable;
 
@@ -114,8 +115,8 @@ const wchar_t* BaseName(const wchar_t* path)
 
 int FindExecutableByName(const PsapiFunctions& psapi, const std::wstring& upperName)
 {
-    const auto queryImageName = reinterpret_cast<QueryFullProcessImageNameFunction>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32"), "QueryFullProcessImageNameW")));
+    const auto queryImageName =
+        FindExport<QueryFullProcessImageNameFunction>(GetModuleHandleW(L"kernel32"), "QueryFullProcessImageNameW");
 
     std::vector<DWORD> ids;
     if (!ListProcessIds(psapi.enumProcesses, ids)) return kSearchUnavailable;

@@ -5,18 +5,37 @@ namespace {
 // keeps a misbehaving enumerator from growing the array for ever.
 constexpr std::size_t kMostEntries = 1u << 20;
 constexpr int kModuleListAttempts = 8;
+
+struct PsapiNames {
+    const char* enumProcesses;
+    const char* enumProcessModules;
+    const char* getModuleBaseName;
+    const char* getModuleFileNameEx;
+};
+constexpr PsapiNames kKernel32Names = {"K32EnumProcesses", "K32EnumProcessModules", "K32GetModuleBaseNameW",
+                                       "K32GetModuleFileNameExW"};
+constexpr PsapiNames kPsapiNames = {"EnumProcesses", "EnumProcessModules", "GetModuleBaseNameW",
+                                    "GetModuleFileNameExW"};
+
+// False, with f emptied, unless module has all four.
+bool FindPsapiFunctions(HMODULE module, const PsapiNames& names, PsapiFunctions& f)
+{
+    f.enumProcesses = FindExport<PsapiFunctions::EnumProcessesFunction>(module, names.enumProcesses);
+    f.enumProcessModules = FindExport<PsapiFunctions::EnumProcessModulesFunction>(module, names.enumProcessModules);
+    f.getModuleBaseName = FindExport<PsapiFunctions::GetModuleNameFunction>(module, names.getModuleBaseName);
+    f.getModuleFileNameEx = FindExport<PsapiFunctions::GetModuleNameFunction>(module, names.getModuleFileNameEx);
+    if (f.enumProcesses && f.enumProcessModules && f.getModuleBaseName && f.getModuleFileNameEx) return true;
+    f = PsapiFunctions();
+    return false;
 }
+}  // namespace
 
 bool BindPsapi(BoundPsapi& bound)
 {
+    bound.library.reset();
+    if (FindPsapiFunctions(GetModuleHandleW(L"kernel32"), kKernel32Names, bound.functions)) return true;
     bound.library = LoadSystemLibrary(L"PSAPI.DLL");
-    PsapiFunctions& f = bound.functions;
-    f.enumProcesses = bound.library.Find<PsapiFunctions::EnumProcessesFunction>("EnumProcesses");
-    f.enumProcessModules = bound.library.Find<PsapiFunctions::EnumProcessModulesFunction>("EnumProcessModules");
-    f.getModuleBaseName = bound.library.Find<PsapiFunctions::GetModuleNameFunction>("GetModuleBaseNameW");
-    f.getModuleFileNameEx = bound.library.Find<PsapiFunctions::GetModuleNameFunction>("GetModuleFileNameExW");
-    if (f.enumProcesses && f.enumProcessModules && f.getModuleBaseName && f.getModuleFileNameEx) return true;
-    bound.functions = PsapiFunctions();
+    if (FindPsapiFunctions(bound.library.get(), kPsapiNames, bound.functions)) return true;
     bound.library.reset();
     return false;
 }

@@ -5,10 +5,10 @@
 
 #include "LoadedLibrary.h"
 
-// The process-status functions (PSAPI) that the process queries use. They are
-// reached through psapi.dll by name at the time of the call: Windows 7 moved
-// them into kernel32 under K32 names, and importing those would keep the
-// whole plug-in from loading on older systems.
+// The process-status functions (PSAPI) that the process queries use, looked
+// up by name at the time of the call: Windows 7 moved them into kernel32
+// under K32 names, and importing those would keep the whole plug-in from
+// loading on older systems.
 struct PsapiFunctions {
     using EnumProcessesFunction = BOOL(WINAPI*)(DWORD* ids, DWORD bytes, DWORD* bytesReturned);
     using EnumProcessModulesFunction = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* bytesNeeded);
@@ -20,14 +20,16 @@ struct PsapiFunctions {
     GetModuleNameFunction getModuleFileNameEx = nullptr;
 };
 
-// psapi.dll and its functions, valid while this object lives.
+// The functions, and psapi.dll when they had to come from there; valid while
+// this object lives.
 struct BoundPsapi {
-    LoadedLibrary library;
+    LoadedLibrary library;  // empty when kernel32 has them
     PsapiFunctions functions;
 };
 
-// Loads psapi.dll from the system directory and looks up the functions. False
-// when the library or any function is missing; nothing is left loaded then.
+// Takes the functions from the kernel32 every process has loaded (Windows 7
+// and later); where they are missing there, loads psapi.dll from the system
+// directory. False when any function is missing; nothing is left loaded then.
 bool BindPsapi(BoundPsapi& bound);
 
 // Lists every process identifier. EnumProcesses fills whatever room it is

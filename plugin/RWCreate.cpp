@@ -38,7 +38,6 @@ void CreateSharedFile(wchar_t (&buffer)[kRWCreateBufferUnits], SECURITY_ATTRIBUT
 
 NSIS_PLUGIN_EXPORT(RWCreate)
 {
-    RecordCallContext(parent, stringSize, variables, stackTop);
     wchar_t buffer[kRWCreateBufferUnits] = {};
     SharedSecurityAttributes security;
     PopString(buffer, kRWCreateBufferUnits);

@@ -23,14 +23,16 @@ void CountSubKeys(HKEY parent, const std::wstring& subKey, REGSAM access, DWORD&
         count = subKeys;
 }
 
-// RegDeleteKeyExW does not exist before 64-bit Windows XP, so it is bound at
-// each use; advapi32 comes from the system directory only. Without it there
-// is no second view to delete from, which counts as done.
+// RegDeleteKeyExW does not exist before 64-bit Windows XP, so it is looked up
+// by name, in the advapi32 the plug-in imports and so has loaded already.
+// Loading advapi32 by its path instead would fail while the script has
+// turned file-system redirection off (the path then names the 64-bit
+// system's DLL), and the delete would be skipped unseen. Without the function
+// there is no second view to delete from, which counts as done.
 LONG DeleteKeyIn64BitView(HKEY root, const std::wstring& subKey)
 {
     using RegDeleteKeyExFunction = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
-    const LoadedLibrary advapi32 = LoadSystemLibrary(L"advapi32.dll");
-    const auto deleteKeyEx = advapi32.Find<RegDeleteKeyExFunction>("RegDeleteKeyExW");
+    const auto deleteKeyEx = FindExport<RegDeleteKeyExFunction>(GetModuleHandleW(L"advapi32"), "RegDeleteKeyExW");
     if (!deleteKeyEx) return ERROR_SUCCESS;
     return deleteKeyEx(root, subKey.c_str(), KEY_WOW64_64KEY, 0);
 }
@@ -38,7 +40,6 @@ LONG DeleteKeyIn64BitView(HKEY root, const std::wstring& subKey)
 
 NSIS_PLUGIN_EXPORT(DeleteRegKey)
 {
-    RecordCallContext(parent, stringSize, variables, stackTop);
     EnableDebugPrivilege();
     RegistryRequest request;
     if (!ReadRegistryArgumentsFromStack(RegistryExport::DeleteKey, request)) return;
@@ -79,7 +80,6 @@ NSIS_PLUGIN_EXPORT(DeleteRegKey)
 
 NSIS_PLUGIN_EXPORT(DeleteRegValue)
 {
-    RecordCallContext(parent, stringSize, variables, stackTop);
     EnableDebugPrivilege();
     RegistryRequest request;
     if (!ReadRegistryArgumentsFromStack(RegistryExport::DeleteValue, request)) return;

@@ -66,18 +66,15 @@ void WriteRegistryValue(ValueKind kind)
 
 NSIS_PLUGIN_EXPORT(WriteRegDWORD)
 {
-    RecordCallContext(parent, stringSize, variables, stackTop);
     WriteRegistryValue(ValueKind::Dword);
 }
 
 NSIS_PLUGIN_EXPORT(WriteRegStr)
 {
-    RecordCallContext(parent, stringSize, variables, stackTop);
     WriteRegistryValue(ValueKind::String);
 }
 
 NSIS_PLUGIN_EXPORT(WriteRegBin)
 {
-    RecordCallContext(parent, stringSize, variables, stackTop);
     WriteRegistryValue(ValueKind::Binary);
 }

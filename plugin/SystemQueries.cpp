@@ -6,7 +6,6 @@
 
 NSIS_PLUGIN_EXPORT(GetSysVersion)
 {
-    RecordCallContext(parent, stringSize, variables, stackTop);
     OSVERSIONINFOEXW version = {};
     version.dwOSVersionInfoSize = sizeof(version);
     GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version));  // on failure the zeroed record gives "unknown"
@@ -15,6 +14,5 @@ NSIS_PLUGIN_EXPORT(GetSysVersion)
 
 NSIS_PLUGIN_EXPORT(IsSupport64)
 {
-    RecordCallContext(parent, stringSize, variables, stackTop);
     SetResult(IsWow64() ? L"1" : L"0");
 }

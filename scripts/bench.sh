@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds, and runs the benchmarks once under Wine in a
-# 64-bit prefix of their own, printing each figure with its baseline, the
-# ratio ours / baseline and the goal. Extra arguments go to
-# bench/run_benchmarks.py (e.g. --only verdict).
+# 64-bit and then in a 32-bit prefix of their own, printing each figure with
+# its baseline, the ratio ours / baseline and the goal. Extra arguments go to
+# bench/run_benchmarks.py (e.g. --only verdict). QUILLON_BENCH_ARCHS chooses
+# the prefixes (default "win64 win32").
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -10,5 +11,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="${QUILLON_BUILD_DIR:-$root/build}"
 source "$root/scripts/wine-session.sh"
 
-wine_session_start "$build/wine/bench-win64" win64
-python3 "$root/bench/run_benchmarks.py" --bin-dir "$build/bin" --work-dir "$build/bench-work" "$@"
+status=0
+for arch in ${QUILLON_BENCH_ARCHS:-win64 win32}; do
+  echo "=== $arch prefix ==="
+  wine_session_start "$build/wine/bench-$arch" "$arch"
+  QUILLON_TEST_WINEARCH="$arch" python3 "$root/bench/run_benchmarks.py" --bin-dir "$build/bin" \
+    --work-dir "$build/bench-work/$arch" "$@" || status=$?
+  wine_session_stop
+done
+exit $status

@@ -2,7 +2,41 @@
 
 #include <algorithm>
 
-NsisHost::NsisHost(int stringSize) : stringSize_(stringSize), variables_(static_cast<std::size_t>(stringSize) * 25) {}
+namespace {
+// The host whose call is running: registration reaches the host through a
+// plain function, as in NSIS.
+NsisHost* g_calling = nullptr;
+}
+
+NsisHost::NsisHost(int stringSize) : stringSize_(stringSize), variables_(static_cast<std::size_t>(stringSize) * 25)
+{
+    execFlags_.pluginApiVersion = kPluginApi1_0;
+}
+
+void NsisHost::CallWithExtra(Export function)
+{
+    struct Registrar {
+        static int __stdcall Register(HMODULE module, PluginCallback callback)
+        {
+            NsisHost& host = *g_calling;
+            ++host.registrationRequests_;
+            for (const Registration& r : host.registrations_)
+                if (r.callback == callback) return 1;
+            host.registrations_.push_back({module, callback});
+            return 0;
+        }
+    };
+    ExtraParameters extra = {&execFlags_, nullptr, nullptr, &Registrar::Register};
+    g_calling = this;
+    function(nullptr, stringSize_, variables_.data(), &top_, &extra);
+    g_calling = nullptr;
+}
+
+void NsisHost::Notify(int message)
+{
+    for (const Registration& r : registrations_) r.callback(message);
+    if (message == kUnload) registrations_.clear();
+}
 
 NsisHost::~NsisHost()
 {

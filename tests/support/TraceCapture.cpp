@@ -6,8 +6,12 @@ constexpr DWORD kPrintNarrow = 0x40010006;  // DBG_PRINTEXCEPTION_C
 constexpr DWORD kPrintWide = 0x4001000A;    // DBG_PRINTEXCEPTION_WIDE_C
 }
 
-TraceCapture::TraceCapture()
+TraceCapture::TraceCapture(Listener listener)
 {
+    if (listener != Listener::None)
+        listenerEvent_.reset(CreateEventW(nullptr, FALSE, FALSE,
+                                          listener == Listener::Global ? L"Global\\DBWIN_BUFFER_READY"
+                                                                       : L"DBWIN_BUFFER_READY"));
     g_active = this;
     handler_ = AddVectoredExceptionHandler(1, &TraceCapture::OnException);
 }

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "CallFrame.h"
 #include "EqualsNoCase.h"
+#include "LoadedLibrary.h"
 #include "NsisHost.h"
 #include "Privileges.h"
+#include "RegistryKey.h"
 #include "TraceCapture.h"
 #include "TestPaths.h"
 #include "UniqueHandle.h"
@@ -127,6 +131,58 @@ TEST(DebugLog, PassesTheTextUnchanged)
     EXPECT_EQ(trace.Texts(), (std::vector<std::wstring>{L"IN para error ", L""}));
 }
 
+// A viewer listens through the DBWIN protocol in the session's namespace or
+// the global one; with neither (and no debugger) the export does its work and
+// writes no trace at all.
+TEST(DebugLog, AnExportTracesOnlyWhileSomeoneCanRead)
+{
+    const wchar_t key[] = L"Software\\QuillonTests\\Traces";
+    const LoadedLibrary plugin(LoadLibraryW(BesideTests(L"Plugin.dll").c_str()));
+    const auto writeRegStr = plugin.Find<NsisHost::Export>("WriteRegStr");
+    ASSERT_NE(writeRegStr, nullptr);
+    const std::vector<std::wstring> fullTrace = {
+        L"/x86", L"/x86", L"IN /x86", L"HKCU", L"HKCU", L"IN 1", key, key, L"IN 1", L"/SUB ", L"V", L"V", L"IN 1",
+        L"/Key ", L"x", L"x", L"IN 1", L"/Key ", L"end", L"end", L"IN 1", key};
+    struct Case { const char* what; TraceCapture::Listener listener; bool traced; };
+    const Case cases[] = {
+        {"no listener", TraceCapture::Listener::None, false},
+        {"a viewer in the session", TraceCapture::Listener::Local, true},
+        {"a global viewer", TraceCapture::Listener::Global, true},
+    };
+    for (const Case& c : cases) {
+        RegDeleteKeyExW(HKEY_CURRENT_USER, key, KEY_WOW64_32KEY, 0);
+        NsisHost host;
+        for (const wchar_t* text : {L"end", L"x", L"V", key, L"HKCU", L"/x86"}) host.Push(text);
+        TraceCapture trace(c.listener);
+        host.Call(writeRegStr);
+        EXPECT_EQ(trace.Texts(), c.traced ? fullTrace : std::vector<std::wstring>{}) << c.what;
+        RegistryKey written;
+        EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ | KEY_WOW64_32KEY, written.put()), ERROR_SUCCESS)
+            << c.what << ": the work is done either way";
+    }
+    RegDeleteKeyExW(HKEY_CURRENT_USER, key, KEY_WOW64_32KEY, 0);
+}
+
+// A viewer that starts listening in the middle of a call hears the next call.
+TEST(DebugLog, DecidesOncePerExportCall)
+{
+    TraceCapture trace(TraceCapture::Listener::None);
+    NsisHost host;
+    auto* stackTop = reinterpret_cast<NsisStackNode**>(host.StackTop());
+    {
+        const ExportCall call(nullptr, host.StringSize(), host.Variables(), stackTop, nullptr);
+        DebugLog(L"unheard");
+        const UniqueHandle viewer(CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY"));
+        DebugLog(L"still unheard");
+    }
+    const UniqueHandle viewer(CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY"));
+    {
+        const ExportCall call(nullptr, host.StringSize(), host.Variables(), stackTop, nullptr);
+        DebugLog(L"heard");
+    }
+    EXPECT_EQ(trace.Texts(), std::vector<std::wstring>{L"heard"});
+}
+
 TEST(EqualsNoCase, FoldsOnlyAsciiLetters)
 {
     struct Case { const wchar_t* a; const wchar_t* b; bool equal; };
@@ -167,6 +223,18 @@ TEST(SetTokenPrivilege, TurnsAPrivilegeOnAndOff)
     EXPECT_TRUE(enabled());
     ASSERT_TRUE(SetTokenPrivilege(token.get(), L"SeShutdownPrivilege", false));
     EXPECT_FALSE(enabled());
+}
+
+// The privilege step is skipped only once it has succeeded: a failure is
+// tried again on the next call.
+TEST(EnableDebugPrivilege, TriedUntilItHasOnceSucceeded)
+{
+    const bool answers[] = {false, true, false};
+    int attempts = 0;
+    UntilSucceeded privilege;
+    for (int call = 0; call < 4; ++call) privilege.Run([&] { return answers[std::min(attempts++, 2)]; });
+    EXPECT_EQ(attempts, 2);
+    EXPECT_TRUE(privilege.Succeeded());
 }
 
 // The test scripts say which kind of prefix they made; the answer must agree.

@@ -193,6 +193,21 @@ TEST(FindProcessByName, LeavesNoHandleOrLibraryOpen)
     }
 }
 
+// The process functions come from the kernel32 every process has loaded:
+// nothing is loaded for a search where kernel32 has them.
+TEST(BindPsapi, TakesTheFunctionsFromKernel32WhereItHasThem)
+{
+    const HMODULE kernel = GetModuleHandleW(L"kernel32");
+    if (!GetProcAddress(kernel, "K32EnumProcesses")) GTEST_SKIP() << "this kernel32 lacks the K32 functions";
+    BoundPsapi bound;
+    ASSERT_TRUE(BindPsapi(bound));
+    EXPECT_FALSE(bound.library);
+    EXPECT_EQ(bound.functions.enumProcesses,
+              FindExport<PsapiFunctions::EnumProcessesFunction>(kernel, "K32EnumProcesses"));
+    EXPECT_EQ(bound.functions.getModuleFileNameEx,
+              FindExport<PsapiFunctions::GetModuleNameFunction>(kernel, "K32GetModuleFileNameExW"));
+}
+
 TEST(UpperCaseName, FoldsEachUnitAndKeepsTheLength)
 {
     EXPECT_EQ(UpperCaseName(L"setup.exe"), L"SETUP.EXE");

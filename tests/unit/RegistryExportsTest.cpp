@@ -304,7 +304,7 @@ TEST_F(RegistryExports, DryStack)
     ASSERT_NE(deleteKey, nullptr);
     host.Call(deleteKey);
     EXPECT_EQ(host.R0(), L"0");
-    deleteKey(nullptr, host.StringSize(), host.Variables(), nullptr);  // no stack pointer at all
+    deleteKey(nullptr, host.StringSize(), host.Variables(), nullptr, nullptr);  // no stack pointer at all
     EXPECT_EQ(host.R0(), L"0");
 
     auto dryCall = [&](const char* function, const Texts& arguments) {

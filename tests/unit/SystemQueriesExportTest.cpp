@@ -53,7 +53,7 @@ TEST_P(PluginExports, SystemQueriesWorkOnANullStack)
 {
     NsisHost host(GetParam());
     auto isSupport64 = Find("IsSupport64");
-    isSupport64(nullptr, host.StringSize(), host.Variables(), nullptr);
+    isSupport64(nullptr, host.StringSize(), host.Variables(), nullptr, nullptr);
     EXPECT_TRUE(host.R0() == L"1" || host.R0() == L"0");
 }
 

@@ -1,0 +1,83 @@
+#!/usr/bin/env python3
+"""A makensis-built installer calls the plug-in while a debug-output viewer
+listens through the DBWIN protocol (dbwin_reader.exe, built with the tests);
+the viewer must receive the plug-in's traces, text for text and in order.
+Without a viewer the same installer must still do its work."""
+import os
+import pathlib
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, str(pathlib.Path(__file__).parent))
+import nsis_harness  # noqa: E402
+
+ARGS = nsis_harness.ARGS
+HERE = pathlib.Path(__file__).parent
+KEY = r"Software\QuillonTests\Traces"
+
+
+def write_traces(key):
+    """What WriteRegStr /x86 HKCU key V text end writes: every popped text
+    twice (popped, then read), the grammar's marks, and the key when created."""
+    return ["/x86", "/x86", "IN /x86", "HKCU", "HKCU", "IN 1", key, key, "IN 1", "/SUB ",
+            "V", "V", "IN 1", "/Key ", "text", "text", "IN 1", "/Key ", "end", "end", "IN 1", key]
+
+
+def expected_traces():
+    refused = ["/x86", "/x86", "IN /x86", "HKCU", "HKCU", "IN 1", KEY, KEY, "IN 1", "/SUB ",
+               "V", "V", "IN 1", "/Key ", "", "", "IN para error "]
+    deleted = ["/x86", "/x86", "IN /x86", "HKCU", "HKCU", "IN 1", KEY, KEY, "IN 1", KEY, "/SUB ",
+               "V", "V", "IN 1", "V", "end", "end", "IN 1", "end", "32 bit Value"]
+    return write_traces(KEY) + refused + deleted
+
+
+class Traces(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        arch = os.environ.get("QUILLON_TEST_WINEARCH")
+        if arch not in ("win64", "win32"):
+            raise unittest.SkipTest("QUILLON_TEST_WINEARCH not set")
+        cls.work = pathlib.Path(ARGS.work_dir)  # already one per prefix kind
+        cls.installer, cls.result = nsis_harness.compile_installer(
+            HERE / "traces.nsi", cls.work, ARGS.plugin_dir, "traces", {"KEY": KEY})
+
+    def read_with_viewer(self):
+        """Runs the installer under the viewer; gives back the installer's
+        result lines and the texts the viewer received from it."""
+        received = self.work / "received.txt"
+        if received.exists():
+            received.unlink()
+        if self.result.exists():
+            self.result.unlink()
+        reader = pathlib.Path(ARGS.plugin_dir) / "dbwin_reader.exe"
+        env = dict(os.environ, WINEDEBUG="-all")
+        subprocess.run(["wine", str(reader), nsis_harness.windows_path(received),
+                        nsis_harness.windows_path(self.installer), "/S"],
+                       check=True, env=env, timeout=300, stdin=subprocess.DEVNULL)
+        lines = received.read_text(encoding="ascii").splitlines()
+        _, child, exit_code = lines[0].split("\t")
+        self.assertEqual(exit_code, "0")
+        texts = []
+        for line in lines[1:]:
+            pid, _, data = line.partition("\t")
+            # Other programs of the prefix may write too; only the installer counts.
+            if pid == child:
+                texts.append(bytes.fromhex(data).decode("latin-1"))
+        return self.result.read_text(encoding="utf-16").splitlines(), texts
+
+    def test_a_viewer_receives_every_trace_in_order(self):
+        lines, texts = self.read_with_viewer()
+        self.assertEqual(lines[-1], "done")
+        self.assertIn("delete=[1]", lines)
+        self.assertEqual(texts, expected_traces())
+
+    def test_without_a_viewer_the_calls_still_work(self):
+        lines = nsis_harness.run_installer(self.installer, self.result)
+        self.assertIsNotNone(lines, "the installer wrote no result")
+        self.assertEqual(lines[-1], "done")
+        self.assertIn("delete=[1]", lines)
+
+
+if __name__ == "__main__":
+    nsis_harness.main()

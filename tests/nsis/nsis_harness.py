@@ -6,6 +6,7 @@ writes to RESULT_FILE comes back as the run's result.
 import argparse
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import unittest
@@ -57,3 +58,37 @@ def run_installer(installer, result, env=None, timeout=120):
     if not result.exists():
         return None
     return result.read_text(encoding="utf-16").splitlines()
+
+
+def wine_reg(*args):
+    """reg.exe of the current prefix."""
+    return subprocess.run(["wine", "reg", *args], capture_output=True, text=True, errors="replace")
+
+
+def read_registry_tree(key, view):
+    """Keys below HKLM\\key in one view (32 or 64), as paths relative to key
+    ("" for key itself) -> {value name: (type, data)}."""
+    out = wine_reg("query", "HKLM\\" + key, "/s", f"/reg:{view}")
+    leaf = re.escape(key.rsplit("\\", 1)[-1])
+    keys, current = {}, None
+    for line in out.stdout.splitlines():
+        line = line.rstrip("\r")
+        if line.startswith("HKEY_"):
+            match = re.search(r"\\" + leaf + r"(\\.*)?$", line, re.IGNORECASE)
+            current = (match.group(1) or "").lstrip("\\") if match else None
+            if current is not None:
+                keys[current] = {}
+        elif line.startswith("    ") and current is not None:
+            parts = line[4:].split("    ", 2)
+            keys[current][parts[0]] = (parts[1], parts[2] if len(parts) > 2 else "")
+    return keys
+
+
+def remove_registry_key(key, parent):
+    """Deletes HKLM\\key in both views, and parent too unless another test
+    keeps something there."""
+    for view in (32, 64):
+        wine_reg("delete", "HKLM\\" + key, "/f", f"/reg:{view}")
+        listing = wine_reg("query", "HKLM\\" + parent, f"/reg:{view}").stdout
+        if not [line for line in listing.splitlines() if line.strip() and not line.startswith("HKEY_")]:
+            wine_reg("delete", "HKLM\\" + parent, "/f", f"/reg:{view}")

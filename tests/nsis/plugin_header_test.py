@@ -67,33 +67,10 @@ def parse_lines(lines):
     return cases
 
 
-def wine_reg(*args):
-    return subprocess.run(["wine", "reg", *args], capture_output=True, text=True, errors="replace")
 
 
-def read_tree(view):
-    """Keys below KEY as paths relative to it -> {value name: (type, data)}."""
-    out = wine_reg("query", "HKLM\\" + KEY, "/s", f"/reg:{view}")
-    keys, current = {}, None
-    for line in out.stdout.splitlines():
-        line = line.rstrip("\r")
-        if line.startswith("HKEY_"):
-            match = re.search(r"\\PluginHeader(\\.*)?$", line, re.IGNORECASE)
-            current = (match.group(1) or "").lstrip("\\") if match else None
-            if current is not None:
-                keys[current] = {}
-        elif line.startswith("    ") and current is not None:
-            parts = line[4:].split("    ", 2)
-            keys[current][parts[0]] = (parts[1], parts[2] if len(parts) > 2 else "")
-    return keys
 
 
-def remove_test_keys():
-    for view in (32, 64):
-        wine_reg("delete", "HKLM\\" + KEY, "/f", f"/reg:{view}")
-        listing = wine_reg("query", "HKLM\\" + PARENT, f"/reg:{view}").stdout
-        if not [line for line in listing.splitlines() if line.strip() and not line.startswith("HKEY_")]:
-            wine_reg("delete", "HKLM\\" + PARENT, "/f", f"/reg:{view}")
 
 
 class HeaderCompiles(unittest.TestCase):
@@ -179,12 +156,12 @@ class HeaderCalls(unittest.TestCase):
             HERE / "plugin_header_calls.nsi", cls.work, "plugin_header_calls",
             {"KEY": KEY, "SELF": "plugin_header_calls.exe", "WORK_DIR": cls.scratch,
              "NAME260": NAME260, "NAME261": NAME261})
-        remove_test_keys()
+        nsis_harness.remove_registry_key(KEY, PARENT)
         try:
             lines = nsis_harness.run_installer(installer, result)
-            cls.views = {view: read_tree(view) for view in (32, 64)}
+            cls.views = {view: nsis_harness.read_registry_tree(KEY, view) for view in (32, 64)}
         finally:
-            remove_test_keys()
+            nsis_harness.remove_registry_key(KEY, PARENT)
         if lines is None:
             raise AssertionError("the installer wrote no result")
         cls.lines = lines

@@ -5,7 +5,6 @@ registry is then read from outside in the 32-bit and the 64-bit view."""
 import os
 import pathlib
 import re
-import subprocess
 import sys
 import unittest
 
@@ -53,35 +52,10 @@ ANSWERS = {
 }
 
 
-def wine_reg(*args):
-    return subprocess.run(["wine", "reg", *args], capture_output=True, text=True, errors="replace")
 
 
-def read_registry(view):
-    """Keys below KEY (relative paths, "" for KEY itself) -> {value name: (type, data)}."""
-    out = wine_reg("query", "HKLM\\" + KEY, "/s", f"/reg:{view}")
-    keys = {}
-    current = None
-    for line in out.stdout.splitlines():
-        line = line.rstrip("\r")
-        if line.startswith("HKEY_"):
-            match = re.search(r"\\RegistryNsis(\\.*)?$", line, re.IGNORECASE)
-            current = (match.group(1) or "").lstrip("\\") if match else None
-            if current is not None:
-                keys[current] = {}
-        elif line.startswith("    ") and current is not None:
-            parts = line[4:].split("    ", 2)
-            keys[current][parts[0]] = (parts[1], parts[2] if len(parts) > 2 else "")
-    return keys
 
 
-def remove_test_keys():
-    for view in (32, 64):
-        wine_reg("delete", "HKLM\\" + KEY, "/f", f"/reg:{view}")
-        # The parent goes too, unless another test keeps something there.
-        listing = wine_reg("query", "HKLM\\" + PARENT, f"/reg:{view}").stdout
-        if not [line for line in listing.splitlines() if line.strip() and not line.startswith("HKEY_")]:
-            wine_reg("delete", "HKLM\\" + PARENT, "/f", f"/reg:{view}")
 
 
 class Registry(unittest.TestCase):
@@ -94,13 +68,13 @@ class Registry(unittest.TestCase):
         installer, result = nsis_harness.compile_installer(
             HERE / "registry.nsi", ARGS.work_dir, ARGS.plugin_dir, "registry",
             {"KEY": KEY, "LONGNAME": LONG_NAME})
-        remove_test_keys()
+        nsis_harness.remove_registry_key(KEY, PARENT)
         try:
             lines = nsis_harness.run_installer(installer, result)
-            cls.view32 = read_registry(32)
-            cls.view64 = read_registry(64)
+            cls.view32 = nsis_harness.read_registry_tree(KEY, 32)
+            cls.view64 = nsis_harness.read_registry_tree(KEY, 64)
         finally:
-            remove_test_keys()
+            nsis_harness.remove_registry_key(KEY, PARENT)
         if lines is None:
             raise AssertionError("the installer wrote no result")
         cls.lines = lines

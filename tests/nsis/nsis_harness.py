@@ -9,6 +9,7 @@ import pathlib
 import re
 import subprocess
 import sys
+import time
 import unittest
 
 # Where the plug-in is and where installers are built; filled in by main()
@@ -92,3 +93,59 @@ def remove_registry_key(key, parent):
         listing = wine_reg("query", "HKLM\\" + parent, f"/reg:{view}").stdout
         if not [line for line in listing.splitlines() if line.strip() and not line.startswith("HKEY_")]:
             wine_reg("delete", "HKLM\\" + parent, "/f", f"/reg:{view}")
+
+
+def wine_env():
+    env = dict(os.environ)
+    env.setdefault("WINEDEBUG", "-all")
+    return env
+
+
+def wait_for(predicate, timeout):
+    """Polls predicate until it holds or timeout seconds have passed."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.2)
+    return predicate()
+
+
+def start_dll_holder(bin_dir, ready, dll):
+    """DllHolder.exe holding dll (a Windows path) until ready + ".stop" appears;
+    it writes ready once it holds the DLL."""
+    return subprocess.Popen(
+        ["wine", str(pathlib.Path(bin_dir) / "DllHolder.exe"), windows_path(ready), "180000", dll],
+        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=wine_env())
+
+
+def answer_prompt(bin_dir, button, timeout_ms, prompt_text):
+    """Presses retry or cancel on the plug-in's "WRZ" box and writes its text to
+    prompt_text; 0 when a box was answered."""
+    return subprocess.run(
+        ["wine", str(pathlib.Path(bin_dir) / "PromptAnswerer.exe"), "WRZ", button, str(timeout_ms),
+         windows_path(prompt_text)],
+        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=wine_env(),
+        timeout=timeout_ms / 1000 + 60).returncode
+
+
+def end_processes(*processes):
+    """Waits for each process that was started (None: not started), killing one
+    that does not end."""
+    for process in processes:
+        if process is None:
+            continue
+        try:
+            process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait(timeout=10)
+
+
+def prefix_arch():
+    """"win64" or "win32", the kind of prefix that runs the test; the test is
+    skipped when nobody says."""
+    arch = os.environ.get("QUILLON_TEST_WINEARCH")
+    if arch not in ("win64", "win32"):
+        raise unittest.SkipTest("QUILLON_TEST_WINEARCH not set")
+    return arch

@@ -4,13 +4,11 @@ warnings as errors and run silently: every condition and macro answers as
 the raw call it wraps, leaves the registers, the error flag and the
 script's own stack texts alone, and writes and deletes where its views text
 says. The DLL wait is answered from outside while a program holds the DLL."""
-import os
 import pathlib
 import re
 import shutil
 import subprocess
 import sys
-import time
 import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
@@ -25,16 +23,9 @@ NAME260 = "p" * 256 + ".exe"
 NAME261 = "p" * 257 + ".exe"
 
 
-def test_arch():
-    arch = os.environ.get("QUILLON_TEST_WINEARCH")
-    if arch not in ("win64", "win32"):
-        raise unittest.SkipTest("QUILLON_TEST_WINEARCH not set")
-    return arch
-
-
 def work_root():
     """This prefix's own folder: the prefixes run at the same time from one build tree."""
-    work, arch = pathlib.Path(ARGS.work_dir), test_arch()
+    work, arch = pathlib.Path(ARGS.work_dir), nsis_harness.prefix_arch()
     return work if work.name == arch else work / arch
 
 
@@ -65,12 +56,6 @@ def parse_lines(lines):
         if match:
             cases.setdefault(match.group(1), {}).update(raw=match.group(2), left=match.group(3))
     return cases
-
-
-
-
-
-
 
 
 class HeaderCompiles(unittest.TestCase):
@@ -146,7 +131,7 @@ REMAINING_32BIT_WINDOWS = ({"V64", "VKept"}, {"K64", "Tree", "Tree\\Child"})
 class HeaderCalls(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.win64 = test_arch() == "win64"
+        cls.win64 = nsis_harness.prefix_arch() == "win64"
         cls.work = work_root() / "calls"
         shutil.rmtree(cls.work, ignore_errors=True)
         scratch = cls.work / "scratch"
@@ -230,21 +215,6 @@ class HeaderCalls(unittest.TestCase):
                     self.assertEqual(keys_left - {"Doomed", "Values"}, keys)
 
 
-def wine_env():
-    env = dict(os.environ)
-    env.setdefault("WINEDEBUG", "-all")
-    return env
-
-
-def wait_for(predicate, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.2)
-    return predicate()
-
-
 class WaitUntilDllFree(unittest.TestCase):
     def setUp(self):
         self.work = work_root() / "wait"
@@ -256,16 +226,13 @@ class WaitUntilDllFree(unittest.TestCase):
         self.ready = self.work / "holder.ready"
         self.waiting = self.work / "installer.waiting"
         self.prompt_text = self.work / "prompt.txt"
-        self.answerer = bin_dir / "PromptAnswerer.exe"
         held_path = nsis_harness.windows_path(held)
         self.installer, self.result = compile_strict(
             HERE / "plugin_header_wait.nsi", self.work, "plugin_header_wait",
             {"WAITING_FILE": nsis_harness.windows_path(self.waiting),
              "FREE_DLL": nsis_harness.windows_path(self.work / "NobodyHolds.dll"),
              "HELD_DLL": held_path, "HELD_DLL_SLASHES": held_path.replace("\\", "/")})
-        self.holder = subprocess.Popen(
-            ["wine", str(bin_dir / "DllHolder.exe"), nsis_harness.windows_path(self.ready), "180000", held_path],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=wine_env())
+        self.holder = nsis_harness.start_dll_holder(bin_dir, self.ready, held_path)
         self.running = None
 
     def tearDown(self):
@@ -273,30 +240,20 @@ class WaitUntilDllFree(unittest.TestCase):
         if self.running and self.running.poll() is None:
             self.answer("cancel", 10000)
             self.answer("cancel", 10000)
-        for process in (self.running, self.holder):
-            if process is None:
-                continue
-            try:
-                process.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait(timeout=10)
+        nsis_harness.end_processes(self.running, self.holder)
 
     def answer(self, button, timeout_ms):
         if self.prompt_text.exists():
             self.prompt_text.unlink()
-        return subprocess.run(
-            ["wine", str(self.answerer), "WRZ", button, str(timeout_ms), nsis_harness.windows_path(self.prompt_text)],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=wine_env(),
-            timeout=timeout_ms / 1000 + 60).returncode
+        return nsis_harness.answer_prompt(ARGS.plugin_dir, button, timeout_ms, self.prompt_text)
 
     def test_a_path_waits_for_the_program_holding_its_file(self):
-        self.assertTrue(wait_for(self.ready.exists, 60), "the DLL holder did not start")
+        self.assertTrue(nsis_harness.wait_for(self.ready.exists, 60), "the DLL holder did not start")
         self.running = subprocess.Popen(
             ["wine", str(self.installer), "/S"],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=wine_env())
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=nsis_harness.wine_env())
         # A DLL nobody holds: no box, the installer goes straight on.
-        self.assertTrue(wait_for(self.waiting.exists, 60), "the wait for a free DLL did not return")
+        self.assertTrue(nsis_harness.wait_for(self.waiting.exists, 60), "the wait for a free DLL did not return")
         for separators in ("backslashes", "forward slashes"):
             with self.subTest(path_with=separators):
                 self.assertEqual(self.answer("cancel", 30000), 0, "no prompt captioned WRZ appeared")

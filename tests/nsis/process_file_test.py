@@ -3,7 +3,6 @@
 by GetDllOwnerProcName while a program keeps a DLL loaded and goes on after
 Retry once it has ended, and creates a shared directory and file with
 RWCreate. Every wait is bounded."""
-import os
 import pathlib
 import shutil
 import subprocess
@@ -18,21 +17,6 @@ ARGS = nsis_harness.ARGS
 HERE = pathlib.Path(__file__).parent
 
 
-def wine_env():
-    env = dict(os.environ)
-    env.setdefault("WINEDEBUG", "-all")
-    return env
-
-
-def wait_for(predicate, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.2)
-    return predicate()
-
-
 class ProcessAndFileUtilities(unittest.TestCase):
     def setUp(self):
         self.work = pathlib.Path(ARGS.work_dir)
@@ -45,16 +29,12 @@ class ProcessAndFileUtilities(unittest.TestCase):
         self.shared = self.work / "shared"
         self.waiting = self.work / "installer.waiting"
         self.prompt_text = self.work / "prompt.txt"
-        self.answerer = bin_dir / "PromptAnswerer.exe"
         self.installer, self.result = nsis_harness.compile_installer(
             HERE / "process_file.nsi", self.work, ARGS.plugin_dir, "process-file",
             {"RUNNING_PROGRAM": "dllholder.EXE", "HELD_DLL": self.dll.name,
              "WAITING_FILE": nsis_harness.windows_path(self.waiting),
              "SHARED_DIR": nsis_harness.windows_path(self.shared)})
-        self.holder = subprocess.Popen(
-            ["wine", str(bin_dir / "DllHolder.exe"), nsis_harness.windows_path(self.ready), "180000",
-             nsis_harness.windows_path(self.dll)],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=wine_env())
+        self.holder = nsis_harness.start_dll_holder(bin_dir, self.ready, nsis_harness.windows_path(self.dll))
         self.run_installer = None
 
     def tearDown(self):
@@ -62,27 +42,17 @@ class ProcessAndFileUtilities(unittest.TestCase):
         pathlib.Path(str(self.ready) + ".stop").touch()
         if self.run_installer and self.run_installer.poll() is None:
             self.answer("cancel", 10000)
-        for process in (self.run_installer, self.holder):
-            if process is None:
-                continue
-            try:
-                process.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait(timeout=10)
+        nsis_harness.end_processes(self.run_installer, self.holder)
 
     def answer(self, button, timeout_ms):
-        return subprocess.run(
-            ["wine", str(self.answerer), "WRZ", button, str(timeout_ms), nsis_harness.windows_path(self.prompt_text)],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=wine_env(),
-            timeout=timeout_ms / 1000 + 60).returncode
+        return nsis_harness.answer_prompt(ARGS.plugin_dir, button, timeout_ms, self.prompt_text)
 
     def test_installer_finds_waits_and_creates(self):
-        self.assertTrue(wait_for(self.ready.exists, 60), "the DLL holder did not start")
+        self.assertTrue(nsis_harness.wait_for(self.ready.exists, 60), "the DLL holder did not start")
         self.run_installer = subprocess.Popen(
             ["wine", str(self.installer), "/S"],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=wine_env())
-        self.assertTrue(wait_for(self.waiting.exists, 60), "the installer did not reach GetDllOwnerProcName")
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=nsis_harness.wine_env())
+        self.assertTrue(nsis_harness.wait_for(self.waiting.exists, 60), "the installer did not reach GetDllOwnerProcName")
 
         # Held: the installer stays in the call while the holder runs.
         time.sleep(3)

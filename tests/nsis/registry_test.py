@@ -2,7 +2,6 @@
 """A makensis-built installer writes and deletes registry keys and values
 through the five registry exports, as a script author would call them; the
 registry is then read from outside in the 32-bit and the 64-bit view."""
-import os
 import pathlib
 import re
 import sys
@@ -52,18 +51,10 @@ ANSWERS = {
 }
 
 
-
-
-
-
-
-
 class Registry(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        arch = os.environ.get("QUILLON_TEST_WINEARCH")
-        if arch not in ("win64", "win32"):
-            raise unittest.SkipTest("QUILLON_TEST_WINEARCH not set")
+        arch = nsis_harness.prefix_arch()
         cls.win64 = arch == "win64"
         installer, result = nsis_harness.compile_installer(
             HERE / "registry.nsi", ARGS.work_dir, ARGS.plugin_dir, "registry",

@@ -26,9 +26,7 @@ def unix_path(windows):
 class StayingLoaded(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        arch = os.environ.get("QUILLON_TEST_WINEARCH")
-        if arch not in ("win64", "win32"):
-            raise unittest.SkipTest("QUILLON_TEST_WINEARCH not set")
+        arch = nsis_harness.prefix_arch()
         cls.win64 = arch == "win64"
         installer, result = nsis_harness.compile_installer(
             HERE / "staying_loaded.nsi", ARGS.work_dir, ARGS.plugin_dir, "staying-loaded",

@@ -35,9 +35,7 @@ def expected_traces():
 class Traces(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        arch = os.environ.get("QUILLON_TEST_WINEARCH")
-        if arch not in ("win64", "win32"):
-            raise unittest.SkipTest("QUILLON_TEST_WINEARCH not set")
+        arch = nsis_harness.prefix_arch()
         cls.work = pathlib.Path(ARGS.work_dir)  # already one per prefix kind
         cls.installer, cls.result = nsis_harness.compile_installer(
             HERE / "traces.nsi", cls.work, ARGS.plugin_dir, "traces", {"KEY": KEY})

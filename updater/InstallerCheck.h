@@ -8,5 +8,6 @@ ExpectedInstallerHash ReadExpectedInstallerHash(const std::wstring& versionFileP
 
 // Decides whether the downloaded installer may be started: it must be a
 // Windows program image, then the same-publisher rule against the updater's
-// own signature applies, then the hash the version file named. A refusal is traced to the debugger channel with its reason.
+// own signature applies, then the hash the version file named. A refusal is
+// traced to the debugger channel with its reason.
 InstallerVerdict CheckInstaller(const std::wstring& installerPath, const ExpectedInstallerHash& expected);

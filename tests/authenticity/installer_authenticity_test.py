@@ -7,7 +7,6 @@ publishing script (tools/publish_update.py).
 
 What Wine 8's WinVerifyTrust does not judge as Windows does is said where it
 matters; those decisions are covered by unit tests of the decision logic."""
-import argparse
 import hashlib
 import os
 import pathlib
@@ -246,11 +245,6 @@ class UnsignedUpdater(AuthenticityCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin-dir", required=True)
-    parser.add_argument("--work-dir", required=True)
-    ARGS, rest = parser.parse_known_args()
-    # One work folder per prefix: the two prefixes run at the same time.
-    ARGS.work_dir = str(pathlib.Path(ARGS.work_dir) / os.environ.get("QUILLON_TEST_WINEARCH", "win64"))
-    harness.ARGS = ARGS
+    rest = harness.parse_arguments()
+    ARGS = harness.ARGS
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

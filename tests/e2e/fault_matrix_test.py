@@ -8,9 +8,7 @@ Where Windows and Wine 8 differ, a case allows both outcomes and says which is
 whose: Wine's urlmon never ends a download whose connection was reset. An
 HTTP error status fails the download on both, and only a whole Windows
 program is ever handed to the shell."""
-import argparse
 import hashlib
-import os
 import pathlib
 import sys
 import time
@@ -115,10 +113,4 @@ class FaultMatrix(harness.UpdaterCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin-dir", required=True)
-    parser.add_argument("--work-dir", required=True)
-    harness.ARGS, rest = parser.parse_known_args()
-    # One work folder per prefix: the two prefixes run at the same time.
-    harness.ARGS.work_dir = str(pathlib.Path(harness.ARGS.work_dir) / os.environ.get("QUILLON_TEST_WINEARCH", "win64"))
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    unittest.main(argv=[sys.argv[0]] + harness.parse_arguments(), verbosity=2)

@@ -11,8 +11,6 @@ switchable maintenance answer, a redirect loop, a redirect to a server whose
 CA nobody trusts, and a slow folder. A server that closes the connection in
 the middle of its headers is a few lines of socket code here: nginx cannot be
 made to do that."""
-import argparse
-import os
 import pathlib
 import socket
 import sys
@@ -308,10 +306,4 @@ class InstallCommand(RealServerCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin-dir", required=True)
-    parser.add_argument("--work-dir", required=True)
-    harness.ARGS, rest = parser.parse_known_args()
-    # One work folder per prefix: the two prefixes run at the same time.
-    harness.ARGS.work_dir = str(pathlib.Path(harness.ARGS.work_dir) / os.environ.get("QUILLON_TEST_WINEARCH", "win64"))
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    unittest.main(argv=[sys.argv[0]] + harness.parse_arguments(), verbosity=2)

@@ -413,11 +413,18 @@ class StartUp(UpdaterCase):
                 self.expect_exit_zero()
 
 
-if __name__ == "__main__":
+def parse_arguments():
+    """Reads --bin-dir and --work-dir into ARGS for this module's cases and
+    gives back the rest, for unittest. The work folder is one of this
+    prefix's own: the two prefixes run at the same time."""
+    global ARGS
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin-dir", required=True)
     parser.add_argument("--work-dir", required=True)
     ARGS, rest = parser.parse_known_args()
-    # One work folder per prefix: the two prefixes run at the same time.
     ARGS.work_dir = str(pathlib.Path(ARGS.work_dir) / os.environ.get("QUILLON_TEST_WINEARCH", "win64"))
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    return rest
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]] + parse_arguments(), verbosity=2)

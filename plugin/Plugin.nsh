@@ -1,10 +1,16 @@
 ; Plugin.nsh: Plugin.dll for NSIS script authors.
 ;
-; Keep this file beside Plugin.dll and include it once or more:
+; Unpacked over an NSIS installation from the Plugin package, this file
+; lies in NSIS's Include folder and Plugin.dll in its Plugins\x86-unicode
+; folder, and a script needs only:
 ;
 ;   Unicode true
-;   !addincludedir "path\to\folder\with\Plugin.dll"
-;   !include Plugin.nsh      ; also finds Plugin.dll in its own folder
+;   !include Plugin.nsh
+;
+; Elsewhere, add this file's folder first; it finds Plugin.dll beside itself
+; or in the package's own layout (..\Plugins\x86-unicode):
+;
+;   !addincludedir "path\to\folder\with\Plugin.nsh"
 ;
 ; Conditions for LogicLib (${If}, ${ElseIf}, ${AndIf}, ${Unless}, ...):
 ;   ${ProcessRunning} "app.exe"   true when FindProc answers 1
@@ -49,8 +55,10 @@
 
 !include LogicLib.nsh
 
-; Plugin.dll ships in this header's folder.
+; Plugin.dll beside this header, or in the package's layout beside its
+; Include folder. makensis also looks in its own Plugins\x86-unicode.
 !addplugindir /x86-unicode "${__FILEDIR__}"
+!addplugindir /x86-unicode "${__FILEDIR__}\..\Plugins\x86-unicode"
 
 ; Lies below a macro's arguments on the NSIS stack, so that whatever an
 ; export leaves unread can be taken off again; it is also the value $R0

@@ -5,10 +5,8 @@
 # bench/run_benchmarks.py (e.g. --only verdict). QUILLON_BENCH_ARCHS chooses
 # the prefixes (default "win64 win32").
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh"
-"$root/scripts/build.sh"
-build="${QUILLON_BUILD_DIR:-$root/build}"
+source "$(dirname "$0")/preamble.sh"
+quillon_preamble
 source "$root/scripts/wine-session.sh"
 
 status=0

@@ -10,7 +10,7 @@
 # The prefix is thrown away and made anew at each run, in
 # build/demo/<arch>-prefix. Screenshots land in build/demo/screenshots/<arch>/.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/preamble.sh"
 arch=win64
 for option in "$@"; do
   case "$option" in
@@ -20,9 +20,7 @@ for option in "$@"; do
   esac
 done
 
-"$root/scripts/setup.sh"
-"$root/scripts/build.sh"
-build=$(cd "${QUILLON_BUILD_DIR:-$root/build}" && pwd)
+quillon_preamble
 demo="$build/demo"
 prefix="$demo/$arch-prefix"
 

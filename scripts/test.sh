@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds, and runs every test under Wine in a 64-bit
-# Windows prefix (WOW64, two registry views) and in a 32-bit one.
+# Windows prefix (WOW64, two registry views) and in a 32-bit one. The tests
+# labelled "host" run no Windows code and give the same answer in either
+# prefix: they run once, with the 64-bit prefix's tests.
 #
 # The two prefixes run at the same time: each has its own wineserver and Xvfb
 # display, and the tests keep their work folders per prefix, so the only thing
@@ -9,22 +11,22 @@
 #
 # QUILLON_TEST_SERIAL=1 runs the prefixes one after the other instead.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh"
-"$root/scripts/build.sh"
-build="${QUILLON_BUILD_DIR:-$root/build}"
+source "$(dirname "$0")/preamble.sh"
+quillon_preamble
 logs="$build/test-logs"
 mkdir -p "$logs"
 
 # run_prefix ARCH: one CTest run in that prefix, its output in $logs/ARCH.log.
 # Runs as a background job, so the Wine session it sources is its own.
 run_prefix() {
-  local arch=$1
+  local arch=$1 selection=()
+  [ "$arch" = win64 ] || selection=(--label-exclude host)
   exec >"$logs/$arch.log" 2>&1
   source "$root/scripts/wine-session.sh"
   wine_session_start "$build/wine/$arch" "$arch"
   echo "== tests in a $arch prefix =="
-  QUILLON_TEST_WINEARCH=$arch ctest --test-dir "$build" --output-on-failure ${QUILLON_CTEST_ARGS:-}
+  QUILLON_TEST_WINEARCH=$arch ctest --test-dir "$build" --output-on-failure "${selection[@]}" \
+    ${QUILLON_CTEST_ARGS:-}
 }
 
 # Ctrl-C or a TERM ends every job of this run: CTest, Wine, Xvfb.

@@ -2,9 +2,11 @@
 """Checks what a clean Windows machine needs of the built binaries.
 
 Each binary must import only Windows system DLLs (the runtime is linked
-statically) and carry the PE flags NSIS's own binaries carry: ASLR (dynamic
-base), DEP (NX compatible), terminal-server aware and large-address aware.
-With --exports, the export table must hold exactly those plain names.
+statically), carry the PE flags NSIS's own binaries carry: ASLR (dynamic
+base), DEP (NX compatible), terminal-server aware and large-address aware,
+and declare Windows 7 (6.1) as its OS and subsystem version, so that an older
+Windows refuses it with its own message. With --exports, the export table
+must hold exactly those plain names.
 """
 import re
 import subprocess
@@ -18,6 +20,7 @@ SYSTEM_DLLS = {
 }
 DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x8000
 LARGE_ADDRESS_AWARE = 0x0020
+MINIMUM_WINDOWS = (6, 1)  # Windows 7
 
 
 def check(objdump, path, exports):
@@ -35,6 +38,12 @@ def check(objdump, path, exports):
             problems.append(f"DllCharacteristics lacks {name}")
     if not characteristics & LARGE_ADDRESS_AWARE:
         problems.append("Characteristics lacks LARGE_ADDRESS_AWARE")
+    for field, name in (("OSystem", "OS"), ("Subsystem", "subsystem")):
+        declared = tuple(int(re.search(rf"^{part}{field}Version\s+(\d+)", dump, re.M).group(1))
+                         for part in ("Major", "Minor"))
+        if declared != MINIMUM_WINDOWS:
+            problems.append(f"{name} version {declared[0]}.{declared[1]}, expected "
+                            f"{MINIMUM_WINDOWS[0]}.{MINIMUM_WINDOWS[1]}")
     if exports is not None:
         table = dump.split("[Ordinal/Name Pointer] Table", 1)
         names = set(re.findall(r"^\s+\[\s*\d+\]\s+(\S+)$", table[1], re.M)) if len(table) == 2 else set()

@@ -146,13 +146,13 @@ BOOL CALLBACK CollectResourceType(HMODULE, LPWSTR type, LONG_PTR list)
     return TRUE;
 }
 
-// The program carries just these two resources: no version information, no
-// string table, nothing else.
+// The program carries just the dialog, the manifest and its version
+// information (VersionResourceTest.cpp): no string table, nothing else.
 TEST_F(UpdaterResources, NoOtherResourceTypes)
 {
     std::vector<ULONG_PTR> types;
     EnumResourceTypesW(module_.get(), CollectResourceType, reinterpret_cast<LONG_PTR>(&types));
     std::sort(types.begin(), types.end());
-    EXPECT_EQ(types, (std::vector<ULONG_PTR>{5, 24}));  // RT_DIALOG, RT_MANIFEST
+    EXPECT_EQ(types, (std::vector<ULONG_PTR>{5, 16, 24}));  // RT_DIALOG, RT_VERSION, RT_MANIFEST
 }
 }  // namespace

@@ -4,7 +4,7 @@
 #
 # - Time. The linker writes SOURCE_DATE_EPOCH into the PE header and into
 #   Plugin.dll's export directory, where it would otherwise write the time of
-#   the link. Taken from the environment when it is set there, else from the
+#   the link (reproducible_link below). Taken from the environment when it is set there, else from the
 #   commit's time; a source tree outside git gets 0 and a warning.
 # - Paths. The folders of the source and the build are cut from every file
 #   name the compiler records (__FILE__ in assertions, debug information).
@@ -42,9 +42,13 @@ if(NOT QUILLON_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
 endif()
 message(STATUS "Time stamp of the binaries: ${QUILLON_SOURCE_DATE_EPOCH} (${_epoch_from})")
 
-# ld reads the time from the environment only, so every link runs with it.
-set_property(GLOBAL PROPERTY RULE_LAUNCH_LINK
-             "${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${QUILLON_SOURCE_DATE_EPOCH}")
+# ld reads the time from the environment only, so a deliverable's link runs
+# with it: reproducible_link(Plugin). Other programs keep the time of their
+# link and are not linked again when a new commit changes the time.
+function(reproducible_link target)
+  set_property(TARGET ${target} PROPERTY RULE_LAUNCH_LINK
+               "${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${QUILLON_SOURCE_DATE_EPOCH}")
+endfunction()
 
 add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=>
                     $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}/=>)

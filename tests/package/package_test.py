@@ -40,7 +40,7 @@ UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\ExamplePro
 INSTALL_DIR = r"C:\QuillonTests\ExampleProduct"
 PLUGIN_FILES = {"Plugins/x86-unicode/Plugin.dll", "Include/Plugin.nsh", "Docs/Plugin/Readme.md",
                 "Examples/Plugin/Example.nsi"}
-QUILLON_FILES = {"Quillon.exe", "samples/WRZ_QVLVer.ini", "tools/publish_update.py", "docs/updater.md",
+QUILLON_FILES = {"Quillon.exe", "docs/samples/WRZ_QVLVer.ini", "tools/publish_update.py", "docs/updater.md",
                  "docs/nginx/quillon-updates.conf"}
 # Markdown links to a file, not to a web address or an anchor of the same page.
 RELATIVE_LINK = re.compile(r"\]\((?![a-z]+:|#)([^)#\s]+)")
@@ -114,7 +114,7 @@ class PackageContents(unittest.TestCase):
             parser.read_string(text)
             return {section: sorted(parser[section]) for section in parser.sections()}
         with zipfile.ZipFile(package("Quillon")) as zipped:
-            sample = zipped.read("samples/WRZ_QVLVer.ini").decode("ascii")
+            sample = zipped.read("docs/samples/WRZ_QVLVer.ini").decode("ascii")
         self.assertEqual(keys(sample), keys(publish_update.version_file_text(9, "0" * 64)))
 
 

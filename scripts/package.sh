@@ -15,7 +15,7 @@ source "$(dirname "$0")/preamble.sh"
 build="$build/package"
 rm -rf "$build"
 
-if top=$(git -C "$root" rev-parse --show-toplevel 2>/dev/null) && [ "$(realpath "$top")" = "$root" ] &&
+if top=$(git -C "$root" rev-parse --show-toplevel 2>/dev/null) && [ "$(realpath "$top")" = "$(realpath "$root")" ] &&
    [ -n "$(git -C "$root" status --porcelain)" ]; then
   echo "package: the source tree has changes that are not committed: these packages match no commit" >&2
 fi

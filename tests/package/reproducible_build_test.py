@@ -65,7 +65,7 @@ def copy_files(files, target, mtime=None):
 
 
 def pe_times(path):
-    """(PE header time, export directory time or None) of a 32-bit image."""
+    """(PE header time, export directory time or None) of a 32-bit or 64-bit image."""
     data = path.read_bytes()
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     if data[pe:pe + 4] != b"PE\0\0":
@@ -73,7 +73,10 @@ def pe_times(path):
     sections, header_time = struct.unpack_from("<HI", data, pe + 6)
     optional_size = struct.unpack_from("<H", data, pe + 20)[0]
     optional = pe + 24
-    export_rva, export_size = struct.unpack_from("<II", data, optional + 96)  # PE32 data directory 0
+    # Data directory 0, after the optional header's fixed part: 96 bytes in
+    # PE32, 112 in PE32+.
+    directories = optional + (112 if struct.unpack_from("<H", data, optional)[0] == 0x20B else 96)
+    export_rva, export_size = struct.unpack_from("<II", data, directories)
     if not export_size:
         return header_time, None
     table = optional + optional_size

@@ -9,7 +9,7 @@ CallContext g_context;
 constexpr int kResultSlot = 10;  // $R0 follows $0..$9
 
 // Whether the traces of the running export call are written. Looking for a
-// listener asks the system for named objects; once per call is enough, and a
+// listener asks the system for a named object; once per call is enough, and a
 // call without traces never asks.
 enum class TraceDecision { Undecided, Write, Skip };
 TraceDecision g_traces = TraceDecision::Undecided;
@@ -80,4 +80,9 @@ void DebugLog(const wchar_t* text)
         if (g_inExportCall) g_traces = decision;
     }
     if (decision == TraceDecision::Write) OutputDebugStringW(text);
+}
+
+void DecideTracesAgain()
+{
+    g_traces = TraceDecision::Undecided;
 }

@@ -73,3 +73,9 @@ void SetResult(const wchar_t* text);
 // read it (see TraceListener.h). Within an export call that is decided once,
 // at the call's first trace; outside one, each trace decides for itself.
 void DebugLog(const wchar_t* text);
+
+// Lets the running export call decide afresh, at its next trace, whether
+// anyone reads. For a call that waits on the user between two rounds of work
+// (GetDllOwnerProcName's Retry loop): a viewer started while the call waits
+// hears the rounds that follow.
+void DecideTracesAgain();

@@ -227,9 +227,9 @@ TEST(SetTokenPrivilege, TurnsAPrivilegeOnAndOff)
     EXPECT_FALSE(enabled());
 }
 
-// The privilege step is skipped only once it has succeeded: a failure is
-// tried again on the next call.
-TEST(EnableDebugPrivilege, TriedUntilItHasOnceSucceeded)
+// What runs the privilege step: it is skipped only once it has succeeded, and
+// a failure is tried again on the next call.
+TEST(UntilSucceeded, RunsUntilTheAttemptHasOnceSucceeded)
 {
     const bool answers[] = {false, true, false};
     int attempts = 0;
@@ -237,6 +237,43 @@ TEST(EnableDebugPrivilege, TriedUntilItHasOnceSucceeded)
     for (int call = 0; call < 4; ++call) privilege.Run([&] { return answers[std::min(attempts++, 2)]; });
     EXPECT_EQ(attempts, 2);
     EXPECT_TRUE(privilege.Succeeded());
+}
+
+// PrivilegeProbe.exe's exit code under a token (null: this process's own): 1
+// when the step counts as done, plus 2 when the privilege is enabled.
+DWORD RunPrivilegeProbe(HANDLE token)
+{
+    std::wstring commandLine = L"\"" + BesideTests(L"PrivilegeProbe.exe") + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    const BOOL created = token ? CreateProcessAsUserW(token, nullptr, &commandLine[0], nullptr, nullptr, FALSE,
+                                                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started)
+                               : CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                                                nullptr, nullptr, &startup, &started);
+    if (!created) return 0xFFFFFFFF;
+    const UniqueHandle process(started.hProcess), thread(started.hThread);
+    DWORD exitCode = 0xFFFFFFFF;
+    if (WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &exitCode);
+    return exitCode;
+}
+
+// The step the exports run (EnableDebugPrivilege, as wired), in a process of
+// its own each time: it counts as done exactly when the token then has the
+// privilege enabled. A step that reported success without it would never be
+// tried again, and would fail the second case.
+TEST(EnableDebugPrivilege, CountsAsDoneOnlyWhenTheTokenHasThePrivilegeEnabled)
+{
+    constexpr DWORD kDone = 1, kEnabled = 2;
+    EXPECT_EQ(RunPrivilegeProbe(nullptr), kDone | kEnabled) << "a token that holds the privilege";
+
+    UniqueHandle own;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, own.put()));
+    LUID_AND_ATTRIBUTES without = {};
+    ASSERT_TRUE(LookupPrivilegeValueW(nullptr, L"SeDebugPrivilege", &without.Luid));
+    UniqueHandle restricted;
+    ASSERT_TRUE(CreateRestrictedToken(own.get(), 0, 0, nullptr, 1, &without, 0, nullptr, restricted.put()));
+    EXPECT_EQ(RunPrivilegeProbe(restricted.get()), 0u) << "a token without the privilege";
 }
 
 // The test scripts say which kind of prefix they made; the answer must agree.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "CallFrame.h"
 #include "EqualsNoCase.h"
@@ -156,6 +157,7 @@ TEST(DebugLog, AnExportTracesOnlyWhileSomeoneCanRead)
         NsisHost host;
         for (const wchar_t* text : {L"end", L"x", L"V", key, L"HKCU", L"/x86"}) host.Push(text);
         TraceCapture trace(c.listener);
+        Sleep(kTraceDecisionLifetimeMs + 20);  // the previous case's answer has expired
         host.Call(writeRegStr);
         EXPECT_EQ(trace.Texts(), c.traced ? fullTrace : std::vector<std::wstring>{}) << c.what;
         RegistryKey written;
@@ -165,24 +167,39 @@ TEST(DebugLog, AnExportTracesOnlyWhileSomeoneCanRead)
     RegDeleteKeyExW(HKEY_CURRENT_USER, key, KEY_WOW64_32KEY, 0);
 }
 
-// A viewer that starts listening in the middle of a call hears the next call.
-TEST(DebugLog, DecidesOncePerExportCall)
+// A call's traces are written all or none: a viewer that starts listening in
+// the middle of a call is not heard by it. It hears the calls that begin once
+// the answer has expired, and a call that decides again (GetDllOwnerProcName
+// after Retry) at once.
+TEST(DebugLog, DecidesOncePerExportCallAndAgainOnceTheAnswerHasExpired)
 {
     TraceCapture trace(TraceCapture::Listener::None);
     NsisHost host;
     auto* stackTop = reinterpret_cast<NsisStackNode**>(host.StackTop());
+    auto call = [&] { return std::make_unique<ExportCall>(nullptr, host.StringSize(), host.Variables(), stackTop,
+                                                          nullptr); };
     {
-        const ExportCall call(nullptr, host.StringSize(), host.Variables(), stackTop, nullptr);
+        const auto first = call();
+        DecideTracesAgain();  // not an answer an earlier test left
         DebugLog(L"unheard");
         const UniqueHandle viewer(CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY"));
         DebugLog(L"still unheard");
+        DecideTracesAgain();
+        DebugLog(L"heard after deciding again");
+    }
+    {
+        // With the viewer gone, the answer for the calls that follow is "no".
+        const auto next = call();
+        DecideTracesAgain();
+        DebugLog(L"unheard again");
     }
     const UniqueHandle viewer(CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY"));
+    Sleep(kTraceDecisionLifetimeMs + 20);
     {
-        const ExportCall call(nullptr, host.StringSize(), host.Variables(), stackTop, nullptr);
+        const auto later = call();
         DebugLog(L"heard");
     }
-    EXPECT_EQ(trace.Texts(), std::vector<std::wstring>{L"heard"});
+    EXPECT_EQ(trace.Texts(), (std::vector<std::wstring>{L"heard after deciding again", L"heard"}));
 }
 
 TEST(EqualsNoCase, FoldsOnlyAsciiLetters)

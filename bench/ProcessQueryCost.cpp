@@ -127,6 +127,7 @@ std::size_t BaselineModuleScan()
 struct ScanMedians {
     double ours;
     double baseline;
+    double pairedRatio;  // the median of each run's ours / baseline
 };
 
 // Milliseconds of one scan, ours and the baseline alternating run by run, so
@@ -142,7 +143,7 @@ ScanMedians MillisecondsPerScan(Ours ours, Baseline baseline)
         body();
         return NowMs() - start;
     };
-    std::vector<double> oursRuns, baselineRuns;
+    std::vector<double> oursRuns, baselineRuns, ratios;
     for (int i = 0; i < kRuns; ++i) {
         if (i % 2 == 0) {
             oursRuns.push_back(time(ours));
@@ -151,8 +152,9 @@ ScanMedians MillisecondsPerScan(Ours ours, Baseline baseline)
             baselineRuns.push_back(time(baseline));
             oursRuns.push_back(time(ours));
         }
+        ratios.push_back(oursRuns.back() / baselineRuns.back());
     }
-    return {Median(oursRuns), Median(baselineRuns)};
+    return {Median(oursRuns), Median(baselineRuns), Median(ratios)};
 }
 }  // namespace
 
@@ -195,8 +197,8 @@ int main(int argc, char** argv)
     const double scanOurs = scan.ours, scanBaseline = scan.baseline;
 
     const std::string suffix = ", " + std::to_string(extra) + " extra processes (ms/scan)";
-    PrintFigure(("FindProc" + suffix).c_str(), findOurs, findBaseline, "ms");
-    PrintFigure(("GetDllOwnerProcName scan" + suffix).c_str(), scanOurs, scanBaseline, "ms");
+    PrintFigure(("FindProc" + suffix).c_str(), findOurs, findBaseline, "ms", find.pairedRatio);
+    PrintFigure(("GetDllOwnerProcName scan" + suffix).c_str(), scanOurs, scanBaseline, "ms", scan.pairedRatio);
     PrintNote(("processes listed with " + std::to_string(extra) + " extra").c_str(), static_cast<double>(processes),
               "");
     PrintNote(("modules listed with " + std::to_string(extra) + " extra").c_str(), static_cast<double>(modules), "");

@@ -1,5 +1,7 @@
 #pragma once
 #include <windows.h>
+
+#include <string>
 #include <utility>
 
 // Owns one loaded module; frees it on every path out.
@@ -43,7 +45,13 @@ Function LoadedLibrary::Find(const char* name) const
     return FindExport<Function>(module_, name);
 }
 
-// Loads a Windows system library by its full path in the system directory, so
-// that a DLL of the same name planted beside the host program or in the
-// current directory is never picked up instead.
+// The full path of a Windows system library of this process's own kind: in
+// SysWOW64 for a 32-bit process on 64-bit Windows, in System32 otherwise, so
+// that the path holds whether or not file-system redirection is turned off.
+// Empty when it would not fit MAX_PATH.
+std::wstring SystemLibraryPath(const wchar_t* fileName);
+
+// Loads a Windows system library by that full path, so that a DLL of the same
+// name planted beside the host program or in the current directory is never
+// picked up instead.
 LoadedLibrary LoadSystemLibrary(const wchar_t* fileName);

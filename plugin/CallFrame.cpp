@@ -8,11 +8,14 @@ CallContext g_context;
 
 constexpr int kResultSlot = 10;  // $R0 follows $0..$9
 
-// Whether the traces of the running export call are written. Looking for a
-// listener asks the system for named objects; once per call is enough, and a
-// call without traces never asks.
+// Whether the traces of export calls are written, and when the system was
+// last asked. Asking looks a named object up: a round trip to the kernel, to
+// the wineserver under Wine, where it was measured to add a third to a
+// registry write. A call without traces never asks, and calls that start
+// within kTraceDecisionLifetimeMs of the last answer share it.
 enum class TraceDecision { Undecided, Write, Skip };
 TraceDecision g_traces = TraceDecision::Undecided;
+DWORD g_decidedAt = 0;
 bool g_inExportCall = false;
 }
 
@@ -20,7 +23,9 @@ ExportCall::ExportCall(HWND parent, int stringSize, wchar_t* variables, NsisStac
                        const NsisExtraParameters* extra)
 {
     RecordCallContext(parent, stringSize, variables, stackTop);
-    g_traces = TraceDecision::Undecided;
+    // Decided only here, between calls: one call's traces are all written or
+    // none are.
+    if (GetTickCount() - g_decidedAt >= kTraceDecisionLifetimeMs) g_traces = TraceDecision::Undecided;
     g_inExportCall = true;
     StayLoaded(extra);
 }
@@ -28,7 +33,6 @@ ExportCall::ExportCall(HWND parent, int stringSize, wchar_t* variables, NsisStac
 ExportCall::~ExportCall()
 {
     g_inExportCall = false;
-    g_traces = TraceDecision::Undecided;
 }
 
 void RecordCallContext(HWND parent, int stringSize, wchar_t* variables, NsisStackNode** stackTop)
@@ -71,13 +75,21 @@ void SetResult(const wchar_t* text)
 
 void DebugLog(const wchar_t* text)
 {
-    // On Windows every OutputDebugString raises and unwinds an exception, and
-    // under Wine it costs about as much as the registry work of a call: a
-    // text nobody receives is not worth that.
-    TraceDecision decision = g_traces;
+    // Every OutputDebugString raises and unwinds an exception; under Wine one
+    // was measured at about a third of a registry write, and a registry call
+    // writes some twenty texts: a text nobody receives is not worth that.
+    TraceDecision decision = g_inExportCall ? g_traces : TraceDecision::Undecided;
     if (decision == TraceDecision::Undecided) {
         decision = SomeoneReadsTraces() ? TraceDecision::Write : TraceDecision::Skip;
-        if (g_inExportCall) g_traces = decision;
+        if (g_inExportCall) {
+            g_traces = decision;
+            g_decidedAt = GetTickCount();
+        }
     }
     if (decision == TraceDecision::Write) OutputDebugStringW(text);
+}
+
+void DecideTracesAgain()
+{
+    g_traces = TraceDecision::Undecided;
 }

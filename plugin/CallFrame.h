@@ -69,7 +69,22 @@ PopResult PopString(wchar_t* buffer, std::size_t capacity);
 // Writes text into $R0, cut to the slot size; no other variable is touched.
 void SetResult(const wchar_t* text);
 
+// How long an answer to "does anyone read the traces?" serves the export
+// calls that follow it. An installer makes its calls in bursts, a viewer is
+// started by hand: one that starts listening hears the calls that begin a
+// tenth of a second later, and a burst of calls asks the system once.
+constexpr DWORD kTraceDecisionLifetimeMs = 100;
+
 // Hands text unchanged to the debugger channel, but only while someone can
-// read it (see TraceListener.h). Within an export call that is decided once,
-// at the call's first trace; outside one, each trace decides for itself.
+// read it (see TraceListener.h). Within an export call that is decided at
+// the call's first trace, unless a call that began less than
+// kTraceDecisionLifetimeMs after an earlier decision takes that one; the
+// decision holds for the whole call. Outside a call, each trace decides for
+// itself.
 void DebugLog(const wchar_t* text);
+
+// Lets the running export call decide afresh, at its next trace, whether
+// anyone reads. For a call that waits on the user between two rounds of work
+// (GetDllOwnerProcName's Retry loop): a viewer started while the call waits
+// hears the rounds that follow.
+void DecideTracesAgain();

@@ -30,6 +30,9 @@ void HoldWhileDllLoaded(const wchar_t* dllName, ShowPromptFunction showPrompt)
         // Only Retry scans again. A prompt that could not be shown returns 0;
         // taking that for Retry would scan for ever with nobody to answer.
         if (showPrompt(message.c_str(), texts.caption.c_str()) != IDRETRY) return;
+        // The box may have stood for minutes: whoever listens now hears the
+        // next scan, and whoever has gone no longer costs it a trace.
+        DecideTracesAgain();
     }
 }
 

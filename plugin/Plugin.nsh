@@ -44,9 +44,25 @@
 ; so "/x86 /x64" writes the one registry of 32-bit Windows and "/x64" alone
 ; writes nothing there, as the deletes do with "/x64" alone.
 ;
+; A switch word that the export reads as a switch cannot stand for a key,
+; value name or data: "/x86" in any of them, "/x64" in the deletes' and (on
+; 64-bit Windows) the writes', "/ifempty" in PluginDeleteRegKey's key. Such a
+; call writes and deletes nothing; the macro sets the error flag and
+; outputs "0". A switch word given as ROOT makes the export look for the root
+; in the key instead: nothing is written or deleted, and the output is "" as
+; for an unknown root (or "0" with the error flag, should the key itself be a
+; root name).
+;
+; When NSIS cannot call the plug-in (Plugin.dll cannot be extracted or
+; loaded), it sets the error flag and no export runs. The conditions are then
+; false, the registry macros output "0", the others "", and the error flag
+; stays set.
+;
 ; Every macro and condition leaves every variable but its output as it was,
 ; $R0 included, and takes from the NSIS stack exactly what it put there,
-; whatever the export answers. Raw Plugin:: calls work as before.
+; whatever the export answers and whatever the texts are. A macro with an
+; output leaves the error flag as it was unless it sets it as said above.
+; Raw Plugin:: calls work as before.
 
 !ifndef PLUGIN_NSH_INCLUDED
 !define PLUGIN_NSH_INCLUDED
@@ -67,6 +83,8 @@
 !define _PLUGIN_NSH_BOTTOM "$\r$\n[Plugin.nsh: below the arguments]$\r$\n"
 ; The registry exports read up to one closing text; its content is not read.
 !define _PLUGIN_NSH_END_MARKER "end"
+; Stands on the stack for the error flag that the script had set.
+!define _PLUGIN_NSH_ERRORS_WERE_SET "errors"
 
 ; Labels inside macros must differ from one insertion to the next.
 !define _PLUGIN_NSH_ID 0
@@ -80,11 +98,21 @@
   !endif
 !macroend
 
-; The export's answer is in $R0 and the script's $R0 on top of the stack:
-; restore $R0, then go where LogicLib asks for the answer EXPECT or not.
+; When NSIS cannot call the plug-in (the DLL cannot be extracted or loaded,
+; or lacks the export), it sets the error flag, runs no export and leaves
+; the call's arguments on the stack. The conditions and macros below put the
+; bottom mark under their arguments and set $R0 before each call, so that
+; they take those arguments off again and answer as for a failed call.
+
+; After an export that answers "1" or something else in $R0 ("" when NSIS
+; could not call it), with whatever it left unread above the bottom mark and
+; the script's $R0 below: restore $R0, then go where LogicLib asks for the
+; answer EXPECT or not.
 !macro _PluginNsh_BranchOnAnswer _EXPECT _t _f
   !insertmacro _PluginNsh_NewId
-  StrCmp $R0 `${_EXPECT}` 0 _PluginNsh_false_${_PLUGIN_NSH_ID}
+  StrCmpS $R0 `${_EXPECT}` 0 _PluginNsh_false_${_PLUGIN_NSH_ID}
+    Pop $R0
+    StrCmpS $R0 `${_PLUGIN_NSH_BOTTOM}` 0 -1
     Pop $R0
     !if `${_t}` == ``
       Goto _PluginNsh_done_${_PLUGIN_NSH_ID}
@@ -92,6 +120,8 @@
       Goto `${_t}`
     !endif
   _PluginNsh_false_${_PLUGIN_NSH_ID}:
+    Pop $R0
+    StrCmpS $R0 `${_PLUGIN_NSH_BOTTOM}` 0 -1
     Pop $R0
     !if `${_f}` != ``
       Goto `${_f}`
@@ -106,7 +136,10 @@
 !macro _ProcessRunning _a _b _t _f
   !insertmacro _PluginNsh_RequireUnicode
   Push $R0
-  Plugin::FindProc `${_b}`
+  Push `${_PLUGIN_NSH_BOTTOM}`
+  Push `${_b}`
+  StrCpy $R0 ""
+  Plugin::FindProc
   !insertmacro _PluginNsh_BranchOnAnswer 1 `${_t}` `${_f}`
 !macroend
 
@@ -114,25 +147,19 @@
 !macro _Supports64Bit _a _b _t _f
   !insertmacro _PluginNsh_RequireUnicode
   Push $R0
+  Push `${_PLUGIN_NSH_BOTTOM}`
+  StrCpy $R0 ""
   Plugin::IsSupport64
   !insertmacro _PluginNsh_BranchOnAnswer 1 `${_t}` `${_f}`
 !macroend
 
-; The exports that always pop exactly their arguments: the script's $R0 waits
-; on the stack and changes places with the answer.
-!define FindProc `!insertmacro _PluginNsh_FindProc`
-!macro _PluginNsh_FindProc _NAME _OUT
-  !insertmacro _PluginNsh_RequireUnicode
-  Push $R0
-  Plugin::FindProc `${_NAME}`
-  Exch $R0
-  Pop ${_OUT}
-!macroend
-
+; GetSysVersion takes nothing from the stack: the script's $R0 waits there
+; and changes places with the answer.
 !define GetSysVersion `!insertmacro _PluginNsh_GetSysVersion`
 !macro _PluginNsh_GetSysVersion _OUT
   !insertmacro _PluginNsh_RequireUnicode
   Push $R0
+  StrCpy $R0 ""
   Plugin::GetSysVersion
   Exch $R0
   Pop ${_OUT}
@@ -161,35 +188,88 @@
   _PluginNsh_named_${_PLUGIN_NSH_ID}:
   Pop $R2
   Pop $R1
-  Exch $R0
+  Push `${_PLUGIN_NSH_BOTTOM}`
+  Push $R0
   Plugin::GetDllOwnerProcName
+  Pop $R0
+  StrCmpS $R0 `${_PLUGIN_NSH_BOTTOM}` 0 -1
+  Pop $R0
 !macroend
 
-; The exports below may leave some of their arguments unread (an unknown
-; registry root, a parameter error, an unknown RWCreate kind) and may answer
-; nothing. Their macros save $R0..$R3, put the bottom mark under the
-; arguments and into $R0, call the export without arguments of its own, and
-; then end with _PluginNsh_Finish.
+; The macros that hand an answer to an output variable save $R0..$R3 and
+; whether the error flag was set, clear the flag, put the bottom mark under
+; the arguments and into $R0, call the export without arguments of its own,
+; and then end with _PluginNsh_Finish.
 !macro _PluginNsh_Begin
   Push $R0
   Push $R1
   Push $R2
   Push $R3
+  IfErrors 0 +3
+    Push `${_PLUGIN_NSH_ERRORS_WERE_SET}`
+    Goto +2
+    Push ""
+  ClearErrors
   Push `${_PLUGIN_NSH_BOTTOM}`
 !macroend
 
-; Takes everything down to the bottom mark off the stack, restores $R0..$R3
-; and writes the answer ("" for none) to OUT.
-!macro _PluginNsh_Finish _OUT
+; Takes everything down to the bottom mark off the stack, restores $R0..$R3,
+; and writes the answer to OUT: the export's answer, "" where it answered
+; nothing, or FAILED where NSIS could not call the plug-in (the error flag is
+; set then) or, with GUARDED 1, where a registry export read past its end
+; marker. The error flag is then set for a failure, and otherwise as the
+; script had it.
+;
+; GUARDED: the registry macros put an empty text between their end marker
+; and the bottom mark. An export that takes one of the arguments for a switch
+; fills its slots from the texts that follow, reads that empty text before it
+; has done anything, and ends with its parameter error; the bottom mark is
+; then the first text left. So no switch word makes an export write with
+; shifted arguments or read into the script's own stack.
+!macro _PluginNsh_Finish _OUT _FAILED _GUARDED
+  !insertmacro _PluginNsh_NewId
+  !define _PLUGIN_NSH_FINISH_ID ${_PLUGIN_NSH_ID}
+  StrCpy $R2 0
+  IfErrors 0 +2
+    StrCpy $R2 1
+  ClearErrors
   Pop $R1
-  StrCmpS $R1 `${_PLUGIN_NSH_BOTTOM}` 0 -1
+  !if ${_GUARDED} == 1
+    StrCmpS $R1 `${_PLUGIN_NSH_BOTTOM}` 0 _PluginNsh_unread_${_PLUGIN_NSH_FINISH_ID}
+      StrCpy $R2 1
+      Goto _PluginNsh_cleared_${_PLUGIN_NSH_FINISH_ID}
+  !endif
+  _PluginNsh_unread_${_PLUGIN_NSH_FINISH_ID}:
+    StrCmpS $R1 `${_PLUGIN_NSH_BOTTOM}` _PluginNsh_cleared_${_PLUGIN_NSH_FINISH_ID}
+    Pop $R1
+    ; An empty stack ends the search too, should the mark ever be gone.
+    IfErrors _PluginNsh_cleared_${_PLUGIN_NSH_FINISH_ID} _PluginNsh_unread_${_PLUGIN_NSH_FINISH_ID}
+  _PluginNsh_cleared_${_PLUGIN_NSH_FINISH_ID}:
+  StrCmpS $R2 1 0 +3
+    StrCpy $R0 `${_FAILED}`
+    Goto +3
   StrCmpS $R0 `${_PLUGIN_NSH_BOTTOM}` 0 +2
     StrCpy $R0 ""
+  Pop $R1
+  ClearErrors
+  StrCmpS "$R1$R2" "0" +2
+    SetErrors
   Pop $R3
   Pop $R2
   Pop $R1
   Exch $R0
   Pop ${_OUT}
+  !undef _PLUGIN_NSH_FINISH_ID
+!macroend
+
+!define FindProc `!insertmacro _PluginNsh_FindProc`
+!macro _PluginNsh_FindProc _NAME _OUT
+  !insertmacro _PluginNsh_RequireUnicode
+  !insertmacro _PluginNsh_Begin
+  Push `${_NAME}`
+  StrCpy $R0 `${_PLUGIN_NSH_BOTTOM}`
+  Plugin::FindProc
+  !insertmacro _PluginNsh_Finish `${_OUT}` "" 0
 !macroend
 
 !define RWCreate `!insertmacro _PluginNsh_RWCreate`
@@ -200,7 +280,7 @@
   Push `${_KIND}`
   StrCpy $R0 `${_PLUGIN_NSH_BOTTOM}`
   Plugin::RWCreate
-  !insertmacro _PluginNsh_Finish `${_OUT}`
+  !insertmacro _PluginNsh_Finish `${_OUT}` "" 0
 !macroend
 
 ; Pushes the switches of the views text in $R1 so that they are popped
@@ -240,9 +320,11 @@
   IntCmp $R3 0 _PluginNsh_as_given_${_PLUGIN_NSH_VIEWS_ID}
   !if ${_MODE} == Write
     ; For the writes "/x64" is a switch only on 64-bit Windows, which the
-    ; export asks exactly as IsSupport64 does.
+    ; export asks exactly as IsSupport64 does. Should NSIS fail to call the
+    ; plug-in here, it fails the export's call as well.
     IntOp $R0 $R3 & 2
     IntCmp $R0 0 _PluginNsh_views_known_${_PLUGIN_NSH_VIEWS_ID}
+    StrCpy $R0 ""
     Plugin::IsSupport64
     StrCmp $R0 "1" _PluginNsh_views_known_${_PLUGIN_NSH_VIEWS_ID}
     IntOp $R3 $R3 & 5
@@ -264,19 +346,21 @@
   !undef _PLUGIN_NSH_VIEWS_ID
 !macroend
 
-; The positional texts and the end marker are on the stack above the bottom
-; mark; VIEWS is read only now, while $R0..$R3 still hold the script's values.
+; The positional texts, the end marker and the empty text below it are on
+; the stack above the bottom mark; VIEWS is read only now, while $R0..$R3
+; still hold the script's values.
 !macro _PluginNsh_RegistryCall _EXPORT _MODE _VIEWS _OUT
   StrCpy $R1 `${_VIEWS}`
   !insertmacro _PluginNsh_PushViews ${_MODE}
   StrCpy $R0 `${_PLUGIN_NSH_BOTTOM}`
   Plugin::${_EXPORT}
-  !insertmacro _PluginNsh_Finish `${_OUT}`
+  !insertmacro _PluginNsh_Finish `${_OUT}` 0 1
 !macroend
 
 !macro _PluginNsh_WriteValue _EXPORT _VIEWS _ROOT _KEY _NAME _DATA _OUT
   !insertmacro _PluginNsh_RequireUnicode
   !insertmacro _PluginNsh_Begin
+  Push ""
   Push `${_PLUGIN_NSH_END_MARKER}`
   Push `${_DATA}`
   Push `${_NAME}`
@@ -293,6 +377,7 @@
 !macro _PluginNsh_DeleteRegValue _VIEWS _ROOT _KEY _NAME _OUT
   !insertmacro _PluginNsh_RequireUnicode
   !insertmacro _PluginNsh_Begin
+  Push ""
   Push `${_PLUGIN_NSH_END_MARKER}`
   Push `${_NAME}`
   Push `${_KEY}`
@@ -304,6 +389,7 @@
 !macro _PluginNsh_DeleteRegKey _VIEWS _ROOT _KEY _OUT
   !insertmacro _PluginNsh_RequireUnicode
   !insertmacro _PluginNsh_Begin
+  Push ""
   Push `${_PLUGIN_NSH_END_MARKER}`
   Push `${_KEY}`
   Push `${_ROOT}`

@@ -37,8 +37,16 @@ bool RequestDebugPrivilege()
     return SetTokenPrivilege(token.get(), L"SeDebugPrivilege", true);
 }
 
+namespace {
+UntilSucceeded g_debugPrivilege;
+}
+
 void EnableDebugPrivilege()
 {
-    static UntilSucceeded debugPrivilege;
-    debugPrivilege.Run(RequestDebugPrivilege);
+    g_debugPrivilege.Run(RequestDebugPrivilege);
+}
+
+bool DebugPrivilegeTaken()
+{
+    return g_debugPrivilege.Succeeded();
 }

@@ -28,3 +28,7 @@ bool RequestDebugPrivilege();
 // enabled privilege stays enabled in the token, so later calls skip the
 // step. Failure is silent: the caller goes on without the privilege.
 void EnableDebugPrivilege();
+
+// Whether EnableDebugPrivilege has succeeded in this process, and so skips
+// its step from now on.
+bool DebugPrivilegeTaken();

@@ -1,4 +1,5 @@
 // dbwin_reader <out-file> <program> [arguments...]
+// dbwin_reader --listen <out-file>
 // A debug-output viewer as such viewers work: it offers the shared buffer
 // DBWIN_BUFFER under the mutex DBWinMutex, signals DBWIN_BUFFER_READY, and
 // takes each text when DBWIN_DATA_READY is signalled. It starts the program,
@@ -6,6 +7,10 @@
 // out-file, one line each: "<pid>\t<the text's bytes in hexadecimal>". The
 // first line is "child\t<pid>\t<exit code>". Its own exit code is 0 when it
 // could listen and start the program, else 1.
+//
+// With --listen it starts nothing: it writes <out-file>.listening once it
+// listens, as a viewer started by hand at some moment would, and stops when
+// <out-file>.stop appears. The first line of out-file is then "listened".
 #include <windows.h>
 
 #include <cstdio>
@@ -46,12 +51,27 @@ Received ReadRecord(const BYTE* view)
     record.text.assign(text, length);
     return record;
 }
+// The first line, then one line per text received.
+bool WriteReceived(const wchar_t* path, const char* firstLine, const std::vector<Received>& received)
+{
+    FILE* out = _wfopen(path, L"wb");
+    if (!out) return false;
+    std::fputs(firstLine, out);
+    for (const Received& record : received) {
+        std::fprintf(out, "%lu\t", record.processId);
+        for (unsigned char byte : record.text) std::fprintf(out, "%02x", byte);
+        std::fprintf(out, "\n");
+    }
+    std::fclose(out);
+    return true;
+}
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: dbwin_reader <out-file> <program> [arguments...]\n");
+        std::fprintf(stderr, "usage: dbwin_reader <out-file> <program> [arguments...]\n"
+                             "       dbwin_reader --listen <out-file>\n");
         return 1;
     }
     UniqueHandle mutex(CreateMutexW(nullptr, FALSE, L"DBWinMutex"));
@@ -67,6 +87,23 @@ int wmain(int argc, wchar_t** argv)
     if (!mutex || !bufferReady || !dataReady || !view) {
         std::fprintf(stderr, "cannot set up the shared buffer\n");
         return 1;
+    }
+
+    const bool listenOnly = lstrcmpW(argv[1], L"--listen") == 0;
+    if (listenOnly) {
+        const std::wstring out = argv[2];
+        SetEvent(bufferReady.get());
+        UniqueHandle listening(CreateFileW((out + L".listening").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        listening.reset();
+        std::vector<Received> received;
+        while (GetFileAttributesW((out + L".stop").c_str()) == INVALID_FILE_ATTRIBUTES) {
+            if (WaitForSingleObject(dataReady.get(), 100) != WAIT_OBJECT_0) continue;
+            received.push_back(ReadRecord(view));
+            SetEvent(bufferReady.get());
+        }
+        UnmapViewOfFile(view);
+        return WriteReceived(out.c_str(), "listened\n", received) ? 0 : 1;
     }
 
     std::wstring commandLine = QuotedCommandLine(argc, argv, 2);
@@ -102,14 +139,7 @@ int wmain(int argc, wchar_t** argv)
     GetExitCodeProcess(process.get(), &exitCode);
     UnmapViewOfFile(view);
 
-    FILE* out = _wfopen(argv[1], L"wb");
-    if (!out) return 1;
-    std::fprintf(out, "child\t%lu\t%lu\n", started.dwProcessId, exitCode);
-    for (const Received& record : received) {
-        std::fprintf(out, "%lu\t", record.processId);
-        for (unsigned char byte : record.text) std::fprintf(out, "%02x", byte);
-        std::fprintf(out, "\n");
-    }
-    std::fclose(out);
-    return 0;
+    char first[64];
+    std::snprintf(first, sizeof(first), "child\t%lu\t%lu\n", started.dwProcessId, exitCode);
+    return WriteReceived(argv[1], first, received) ? 0 : 1;
 }

@@ -66,10 +66,10 @@ def wine_reg(*args):
     return subprocess.run(["wine", "reg", *args], capture_output=True, text=True, errors="replace")
 
 
-def read_registry_tree(key, view):
-    """Keys below HKLM\\key in one view (32 or 64), as paths relative to key
+def read_registry_tree(key, view, root="HKLM"):
+    """Keys below root\\key in one view (32 or 64), as paths relative to key
     ("" for key itself) -> {value name: (type, data)}."""
-    out = wine_reg("query", "HKLM\\" + key, "/s", f"/reg:{view}")
+    out = wine_reg("query", root + "\\" + key, "/s", f"/reg:{view}")
     leaf = re.escape(key.rsplit("\\", 1)[-1])
     keys, current = {}, None
     for line in out.stdout.splitlines():

@@ -31,40 +31,6 @@ Var Raw
   FileWriteUTF16LE $Log "${NAME} raw=[$Raw] left=$Found$\r$\n"
 !macroend
 
-; The condition in each shape LogicLib gives it (a jump when true, a jump
-; when false); the output lists the bodies that ran.
-!macro ConditionCase NAME OP ARG
-  !insertmacro Before
-  StrCpy $Out ""
-  ${If} "" ${OP} `${ARG}`
-    StrCpy $Out "$Out If:y"
-  ${Else}
-    StrCpy $Out "$Out If:n"
-  ${EndIf}
-  ${Unless} "" ${OP} `${ARG}`
-    StrCpy $Out "$Out Unless:y"
-  ${Else}
-    StrCpy $Out "$Out Unless:n"
-  ${EndIf}
-  ${If} 1 = 1
-  ${AndIf} "" ${OP} `${ARG}`
-    StrCpy $Out "$Out AndIf:y"
-  ${EndIf}
-  ${If} 1 = 0
-  ${OrIf} "" ${OP} `${ARG}`
-    StrCpy $Out "$Out OrIf:y"
-  ${EndIf}
-  ${If} 1 = 0
-  ${ElseIf} "" ${OP} `${ARG}`
-    StrCpy $Out "$Out ElseIf:y"
-  ${EndIf}
-  ${IfNot} "" ${OP} `${ARG}`
-  ${OrIfNot} "" ${OP} `${ARG}`
-    StrCpy $Out "$Out IfNot:y"
-  ${EndIf}
-  !insertmacro After ${NAME} - $Out
-!macroend
-
 !macro FindProcCase NAME PROCESS
   !insertmacro Before
   ${FindProc} `${PROCESS}` $Out
@@ -178,6 +144,11 @@ Section
   !insertmacro Before
   ${FindProc} "${SELF}" $R0
   !insertmacro After find_into_r0 R0 $R0
+  ; An error flag the script had set stays set.
+  !insertmacro Before
+  SetErrors
+  ${FindProc} "${SELF}" $Out
+  !insertmacro After flag_kept - $Out
 
   !insertmacro Before
   ${GetSysVersion} $Out

@@ -131,3 +131,36 @@ Var SR9
   FileWriteUTF16LE $Log "${NAME} out=[$Out] changed=[$Bad] stack=$Found$\r$\n"
 !macroend
 
+; The condition in each shape LogicLib gives it (a jump when true, a jump
+; when false); the output lists the bodies that ran.
+!macro ConditionCase NAME OP ARG
+  !insertmacro Before
+  StrCpy $Out ""
+  ${If} "" ${OP} `${ARG}`
+    StrCpy $Out "$Out If:y"
+  ${Else}
+    StrCpy $Out "$Out If:n"
+  ${EndIf}
+  ${Unless} "" ${OP} `${ARG}`
+    StrCpy $Out "$Out Unless:y"
+  ${Else}
+    StrCpy $Out "$Out Unless:n"
+  ${EndIf}
+  ${If} 1 = 1
+  ${AndIf} "" ${OP} `${ARG}`
+    StrCpy $Out "$Out AndIf:y"
+  ${EndIf}
+  ${If} 1 = 0
+  ${OrIf} "" ${OP} `${ARG}`
+    StrCpy $Out "$Out OrIf:y"
+  ${EndIf}
+  ${If} 1 = 0
+  ${ElseIf} "" ${OP} `${ARG}`
+    StrCpy $Out "$Out ElseIf:y"
+  ${EndIf}
+  ${IfNot} "" ${OP} `${ARG}`
+  ${OrIfNot} "" ${OP} `${ARG}`
+    StrCpy $Out "$Out IfNot:y"
+  ${EndIf}
+  !insertmacro After ${NAME} - $Out
+!macroend

@@ -3,12 +3,16 @@
 warnings as errors and run silently: every condition and macro answers as
 the raw call it wraps, leaves the registers, the error flag and the
 script's own stack texts alone, and writes and deletes where its views text
-says. The DLL wait is answered from outside while a program holds the DLL."""
+says. Switch words where a registry macro expects a root, key, name or data,
+and a plug-in that NSIS cannot load, end in the documented answers, each
+case within a time limit. The DLL wait is answered from outside while a
+program holds the DLL."""
 import pathlib
 import re
 import shutil
 import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
@@ -29,12 +33,12 @@ def work_root():
     return work if work.name == arch else work / arch
 
 
-def compile_strict(script, work_dir, name, defines):
+def compile_strict(script, work_dir, name, defines, plugin_dir=None):
     """makensis with warnings as errors; gives the installer and its result file."""
     work_dir.mkdir(parents=True, exist_ok=True)
     installer = work_dir / f"{name}.exe"
     result = work_dir / f"{name}.result"
-    args = ["makensis", "-WX", "-V2", f"-DPLUGIN_DIR={ARGS.plugin_dir}", f"-DOUT_FILE={installer}",
+    args = ["makensis", "-WX", "-V2", f"-DPLUGIN_DIR={plugin_dir or ARGS.plugin_dir}", f"-DOUT_FILE={installer}",
             f"-DRESULT_FILE={nsis_harness.windows_path(result)}"]
     args += [f"-D{k}={v}" for k, v in defines.items()]
     built = subprocess.run(args + [str(script)], capture_output=True, text=True)
@@ -105,7 +109,10 @@ ANSWERS = {
     "key_subkeys_ifempty": "1", "key_only_ifempty": "1", "key_missing": "0", "key_missing_into_r1": "0",
     "key_empty": "0",
     "chain": ("64-bit", "32-bit"),
+    "flag_kept": "1",
 }
+# Calls made with the error flag set, which the macro must leave set.
+FLAG_SET = {"flag_kept"}
 # Which LogicLib forms run their body, for a condition that holds and one that does not.
 FORMS_TRUE = " If:y Unless:n AndIf:y OrIf:y ElseIf:y"
 FORMS_FALSE = " If:n Unless:y IfNot:y"
@@ -187,7 +194,7 @@ class HeaderCalls(unittest.TestCase):
         self.assertEqual({name for name, case in self.cases.items() if "out" in case}, checked)
         for name in sorted(checked):
             with self.subTest(call=name):
-                self.assertEqual(self.cases[name]["changed"], "")
+                self.assertEqual(self.cases[name]["changed"], " errors" if name in FLAG_SET else "")
                 self.assertEqual(self.cases[name]["stack"], SCRIPT_STACK)
 
     def values(self, tree, key, view):
@@ -213,6 +220,218 @@ class HeaderCalls(unittest.TestCase):
                     self.assertEqual(set(self.values(tree, "Doomed", view)), values)
                     keys_left = {path[len(tree) + 1:] for path in self.views[view] if path.startswith(tree + "\\")}
                     self.assertEqual(keys_left - {"Doomed", "Values"}, keys)
+
+
+# ---- Switch words where a registry macro expects another text ----
+SWITCH_KEY = r"Software\QuillonTests\PluginHeaderSwitch"
+SWITCH_WORDS = ["/x86", "/x64", "/ifempty", "/X86", "/IfEmpty"]
+# Per macro: its positions, and the texts it gets where the case puts no
+# switch word. Each write has a value of its own; the deletes aim at a key
+# and a value that the installer creates first and that must survive.
+SWITCH_MACROS = {
+    "PluginWriteRegStr": ["HKCU", SWITCH_KEY + r"\Writes", "VStr", "text"],
+    "PluginWriteRegDWORD": ["HKCU", SWITCH_KEY + r"\Writes", "VDword", "7"],
+    "PluginWriteRegBin": ["HKCU", SWITCH_KEY + r"\Writes", "VBin", "0A"],
+    "PluginDeleteRegValue": ["HKCU", SWITCH_KEY + r"\Doomed", "VDoomed"],
+    "PluginDeleteRegKey": ["HKCU", SWITCH_KEY + r"\Doomed\Child"],
+}
+POSITIONS = ["root", "key", "name", "data"]
+SWITCH_FIXTURE = {"Doomed": {"vdoomed": ("REG_SZ", "x")}, "Doomed\\Child": {"v": ("REG_SZ", "x")}}
+CASE_LIMIT = 30  # seconds one case may take before it counts as hung
+
+
+def reads_as_switch(word, macro, win64):
+    """Whether the export behind macro takes word for a switch: "/x64" is one
+    for the writes only on 64-bit Windows."""
+    word = word.lower()
+    if word == "/x64":
+        return macro.startswith("PluginDelete") or win64
+    return word == "/x86" or (word == "/ifempty" and macro == "PluginDeleteRegKey")
+
+
+def registry_text(macro, data):
+    """A written value as reg.exe shows it: (type, data)."""
+    if macro == "PluginWriteRegStr":
+        return "REG_SZ", data
+    if macro == "PluginWriteRegDWORD":
+        digits = re.match(r"-?\d*", data).group(0)
+        number = int(digits) if digits not in ("", "-") else 0
+        return "REG_DWORD", f"0x{number & 0xFFFFFFFF:x}"
+    valid = re.fullmatch(r"[0-9A-Fa-f]*", data)
+    return "REG_BINARY", (data + "0" * (len(data) % 2)).upper() if valid else ""
+
+
+def switch_cases(win64):
+    """Every switch word in every position of every registry macro, in order:
+    (macro, arguments, position, word, expected output, expected flag text,
+    where a carried word is written: (key below HKCU, value name, value))."""
+    cases = []
+    for macro, base in SWITCH_MACROS.items():
+        for position in POSITIONS[:len(base)]:
+            for word in SWITCH_WORDS:
+                arguments = list(base)
+                arguments[POSITIONS.index(position)] = word
+                written = None
+                if position == "root":
+                    out, flag = "", ""      # no root name: nothing happens
+                elif reads_as_switch(word, macro, win64):
+                    out, flag = "0", " errors"
+                elif macro.startswith("PluginWrite"):
+                    out, flag = "", ""
+                    written = (arguments[1], arguments[2], registry_text(macro, arguments[3]))
+                else:
+                    out, flag = "0", ""     # nothing of that name to delete
+                cases.append((macro, arguments, position, word, out, flag, written))
+    return cases
+
+
+def read_log(path):
+    """The complete lines an installer has written so far."""
+    try:
+        text = path.read_bytes().decode("utf-16", errors="ignore")
+    except OSError:
+        return []
+    return text.split("\r\n")[:-1]
+
+
+def nsis_text(text):
+    return '"' + text + '"'
+
+
+class SwitchWordsInRegistryMacros(unittest.TestCase):
+    """Each case runs under a time limit: a case that does not end within it
+    is ended with the installer, counted as hung, and the installer started
+    again from the next case."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.win64 = nsis_harness.prefix_arch() == "win64"
+        cls.cases = switch_cases(cls.win64)
+        cls.work = work_root() / "switch-words"
+        shutil.rmtree(cls.work, ignore_errors=True)
+        cls.work.mkdir(parents=True)
+        cases_file = cls.work / "cases.nsh"
+        lines = ["WriteRegStr HKCU " + nsis_text(SWITCH_KEY + r"\Doomed") + ' "VDoomed" "x"',
+                 "WriteRegStr HKCU " + nsis_text(SWITCH_KEY + r"\Doomed\Child") + ' "V" "x"']
+        for number, (macro, arguments, *_rest) in enumerate(cls.cases):
+            lines.append(f"!insertmacro SwitchCase_{macro} {number} \"/x86\" "
+                         + " ".join(nsis_text(a) for a in arguments))
+        cases_file.write_text("\n".join(lines) + "\n", encoding="utf-8")
+        installer, result = compile_strict(HERE / "plugin_header_switch_words.nsi", cls.work,
+                                           "plugin_header_switch_words", {"CASES_FILE": cases_file})
+        cls.clean_registry()
+        try:
+            cls.lines, cls.hung = cls.run_every_case(installer, result)
+            cls.trees = {key: nsis_harness.read_registry_tree(key, 64, root="HKCU")
+                         for key in (SWITCH_KEY, "/x64", "/ifempty", "/x86")}
+        finally:
+            cls.clean_registry()
+        cls.answers = parse_lines(cls.lines)
+
+    @staticmethod
+    def clean_registry():
+        for key in (SWITCH_KEY, "/x64", "/ifempty", "/x86"):
+            nsis_harness.wine_reg("delete", "HKCU\\" + key, "/f")
+
+    @classmethod
+    def run_every_case(cls, installer, result):
+        """The lines of every run, and the numbers of the cases that hung."""
+        lines, hung, first = [], [], 0
+        while first < len(cls.cases):
+            if result.exists():
+                result.unlink()
+            process = subprocess.Popen([
+                "wine", str(installer), "/S", f"/FIRST={first}"], stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=nsis_harness.wine_env())
+            seen, since = 0, time.monotonic()
+            while process.poll() is None:
+                time.sleep(0.2)
+                count = len(read_log(result))
+                if count != seen:
+                    seen, since = count, time.monotonic()
+                elif time.monotonic() - since > CASE_LIMIT:
+                    process.kill()
+                    process.wait(timeout=30)
+                    break
+            run = read_log(result)
+            lines += run
+            if process.returncode == 0 and run and run[-1] == "done":
+                break
+            begun = [int(line.split()[1]) for line in run if line.startswith("begin ")]
+            case = begun[-1] if begun else first
+            hung.append(case)
+            first = case + 1
+        return lines, hung
+
+    def describe(self, number):
+        macro, arguments, position, word, *_ = self.cases[number]
+        return f"{macro} with {word} as {position}"
+
+    def test_no_case_hangs(self):
+        self.assertEqual([self.describe(n) for n in self.hung], [])
+        self.assertEqual(self.lines[-1], "done")
+
+    def test_answers_error_flag_registers_and_stack(self):
+        for number, (_, _, _, _, out, flag, _) in enumerate(self.cases):
+            with self.subTest(case=self.describe(number)):
+                answer = self.answers.get(f"case{number}")
+                self.assertIsNotNone(answer, "the case did not end")
+                self.assertEqual(answer["out"], out)
+                self.assertEqual(answer["changed"], flag)
+                self.assertEqual(answer["stack"], SCRIPT_STACK)
+
+    def test_only_words_the_export_carries_are_written(self):
+        expected = {key: dict(values) for key, values in SWITCH_FIXTURE.items()}
+        beside = {}
+        for _, _, _, _, _, _, written in self.cases:
+            if written:
+                key, name, value = written
+                if key.startswith(SWITCH_KEY + "\\"):
+                    expected.setdefault(key[len(SWITCH_KEY) + 1:], {})[name.lower()] = value
+                else:
+                    beside.setdefault(key.lower(), {})[name.lower()] = value
+
+        def lowered(tree):
+            return {path: {name.lower(): value for name, value in values.items()}
+                    for path, values in tree.items() if values or path}
+        self.assertEqual(lowered(self.trees[SWITCH_KEY]), expected)
+        for key in ("/x64", "/ifempty", "/x86"):
+            with self.subTest(key="HKCU\\" + key):
+                found = lowered(self.trees[key]).get("", {})
+                self.assertEqual(found, beside.get(key, {}))
+
+
+class PluginThatCannotBeLoaded(unittest.TestCase):
+    """The test build of Plugin.dll whose entry point fails while
+    QUILLON_TEST_PLUGIN_LOAD_FAILS is set: NSIS sets the error flag and runs
+    no export. Every condition is false, every macro gives its failure
+    answer, and the registers and the script's stack stay as they were."""
+
+    FAILED = {"find": "", "find_into_r0": "", "version": "", "dir": "", "file": "",
+              "str": "0", "dword": "0", "bin": "0", "value": "0", "key_into_r1": "0", "wait": ""}
+
+    def test_every_macro_and_condition_fails_cleanly(self):
+        work = work_root() / "failed-load"
+        shutil.rmtree(work, ignore_errors=True)
+        (work / "scratch").mkdir(parents=True)
+        installer, result = compile_strict(
+            HERE / "plugin_header_failed_load.nsi", work, "plugin_header_failed_load",
+            {"KEY": SWITCH_KEY + r"\FailedLoad", "WORK_DIR": nsis_harness.windows_path(work / "scratch"),
+             "SELF": "plugin_header_failed_load.exe"},
+            plugin_dir=pathlib.Path(ARGS.plugin_dir) / "failing-load")
+        lines = nsis_harness.run_installer(installer, result, env={"QUILLON_TEST_PLUGIN_LOAD_FAILS": "1"},
+                                           timeout=CASE_LIMIT * 2)
+        self.assertIsNotNone(lines, "the installer wrote no result")
+        self.assertEqual(lines[-1], "done")
+        cases = parse_lines(lines)
+        expected = dict(self.FAILED, if_running=FORMS_FALSE, if_64bit=FORMS_FALSE)
+        self.assertEqual(set(cases), set(expected))
+        for name, out in expected.items():
+            with self.subTest(call=name):
+                self.assertEqual(cases[name]["out"], out)
+                self.assertEqual(cases[name]["changed"], " errors")
+                self.assertEqual(cases[name]["stack"], SCRIPT_STACK)
+        self.assertEqual(list((work / "scratch").iterdir()), [], "something was created")
 
 
 class WaitUntilDllFree(unittest.TestCase):

@@ -51,19 +51,23 @@ Section
   ; One scan for a DLL nobody holds: no prompt.
   Plugin::GetDllOwnerProcName "no-such-module.dll"
 
-  ; The 64-bit delete with file-system redirection turned off around it.
-  Plugin::WriteRegStr /x64 HKLM "${KEY}\Redirected" "V" "x" "end"
+  ; The 64-bit delete with file-system redirection turned off around it. The
+  ; key is written in the 64-bit view; on 32-bit Windows, in the one registry,
+  ; where "/x64" deletes nothing.
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
+  WriteRegStr HKLM "${KEY}\Redirected" "V" "x"
   ${DisableX64FSRedirection}
   Plugin::DeleteRegKey /x64 HKLM "${KEY}\Redirected" "end"
   StrCpy $1 "$R0"
   ${EnableX64FSRedirection}
-  SetRegView 64
   ClearErrors
   ReadRegStr $2 HKLM "${KEY}\Redirected" "V"
   StrCpy $3 "left"
   IfErrors 0 +2
   StrCpy $3 "gone"
-  SetRegView lastused
+  SetRegView 32
   FileWriteUTF16LE $9 "redirected_delete=[$1] $3$\r$\n"
 
   SetRegView 64

@@ -2,9 +2,11 @@
 """A makensis-built installer calls the plug-in while a debug-output viewer
 listens through the DBWIN protocol (dbwin_reader.exe, built with the tests);
 the viewer must receive the plug-in's traces, text for text and in order.
-Without a viewer the same installer must still do its work."""
+Without a viewer the same installer must still do its work. A viewer started
+while GetDllOwnerProcName's box is shown hears the scans that follow."""
 import os
 import pathlib
+import shutil
 import subprocess
 import sys
 import unittest
@@ -75,6 +77,69 @@ class Traces(unittest.TestCase):
         self.assertIsNotNone(lines, "the installer wrote no result")
         self.assertEqual(lines[-1], "done")
         self.assertIn("delete=[1]", lines)
+
+
+class ViewerStartedDuringTheWait(unittest.TestCase):
+    """GetDllOwnerProcName decides at each rescan whether anyone reads: a
+    viewer started while the box waits for the user hears the next scan."""
+
+    def test_the_scan_after_retry_is_heard(self):
+        bin_dir = pathlib.Path(ARGS.plugin_dir)
+        work = pathlib.Path(ARGS.work_dir) / "rescan"
+        shutil.rmtree(work, ignore_errors=True)
+        work.mkdir(parents=True)
+        shutil.copy(bin_dir / "HeldModule.dll", work / "TracedHeld.dll")
+        installer, result = nsis_harness.compile_installer(
+            HERE / "traces_rescan.nsi", work, ARGS.plugin_dir, "traces_rescan", {"HELD_DLL": "TracedHeld.dll"})
+        ready, received = work / "holder.ready", work / "received.txt"
+        env = nsis_harness.wine_env()
+        holder = nsis_harness.start_dll_holder(bin_dir, ready, nsis_harness.windows_path(work / "TracedHeld.dll"))
+        running = driver = viewer = None
+        try:
+            self.assertTrue(nsis_harness.wait_for(ready.exists, 60), "the DLL holder did not start")
+            running = subprocess.Popen(["wine", str(installer), "/S"], stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+            driver = subprocess.Popen(["wine", str(bin_dir / "window_driver.exe")], stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, env=env)
+
+            def drive(command):
+                driver.stdin.write(command + "\n")
+                driver.stdin.flush()
+                return driver.stdout.readline().strip()
+
+            self.assertTrue(drive("msgbox 60000").startswith("caption=WRZ"), "no box while the DLL is held")
+            viewer = subprocess.Popen(["wine", str(bin_dir / "dbwin_reader.exe"), "--listen",
+                                       nsis_harness.windows_path(received)], stdin=subprocess.DEVNULL,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+            listening = pathlib.Path(str(received) + ".listening")
+            self.assertTrue(nsis_harness.wait_for(listening.exists, 60), "the viewer did not start")
+            pathlib.Path(str(ready) + ".stop").touch()
+            nsis_harness.end_processes(holder)
+            holder = None
+            self.assertEqual(drive("press 4"), "ok")  # Retry: the next scan finds no owner and returns
+            self.assertEqual(running.wait(timeout=60), 0)
+        finally:
+            pathlib.Path(str(ready) + ".stop").touch()
+            pathlib.Path(str(received) + ".stop").touch()
+            if driver:
+                driver.stdin.close()
+            if running and running.poll() is None:
+                running.kill()
+            nsis_harness.end_processes(holder, viewer, driver)
+            if driver:
+                driver.stdout.close()
+        lines = result.read_text(encoding="utf-16").splitlines()
+        self.assertEqual(lines[-1], "done")
+        pid = lines[0].split("=", 1)[1]
+        texts = [bytes.fromhex(data).decode("latin-1") for line in received.read_text(encoding="ascii").splitlines()[1:]
+                 for writer, _, data in [line.partition("\t")] if writer == pid]
+        # The first scan, before the viewer, is not heard; the one after Retry
+        # is, whole. Its message is the lead-in, if the prefix has one, and the
+        # blank line before the (empty) list of owners.
+        self.assertEqual(texts[:4], ["GetDllOwnerProcName::param", "TracedHeld.dll", "In GetDllOwnerNameList",
+                                     "In GetDllOwnerList"])
+        self.assertEqual(len(texts), 5, texts)
+        self.assertTrue(texts[4].endswith("\n\n"), texts[4])
 
 
 if __name__ == "__main__":

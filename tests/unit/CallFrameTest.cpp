@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "CallFrame.h"
 #include "EqualsNoCase.h"
@@ -131,9 +132,11 @@ TEST(DebugLog, PassesTheTextUnchanged)
     EXPECT_EQ(trace.Texts(), (std::vector<std::wstring>{L"IN para error ", L""}));
 }
 
-// A viewer listens through the DBWIN protocol in the session's namespace or
-// the global one; with neither (and no debugger) the export does its work and
-// writes no trace at all.
+// A viewer listens through the DBWIN protocol in the session's namespace,
+// where OutputDebugString looks for it; without one (and without a debugger)
+// the export does its work and writes no trace at all. A viewer that listens
+// under "Global\" only never receives a text from this session, so it is
+// not waited for either.
 TEST(DebugLog, AnExportTracesOnlyWhileSomeoneCanRead)
 {
     const wchar_t key[] = L"Software\\QuillonTests\\Traces";
@@ -147,13 +150,14 @@ TEST(DebugLog, AnExportTracesOnlyWhileSomeoneCanRead)
     const Case cases[] = {
         {"no listener", TraceCapture::Listener::None, false},
         {"a viewer in the session", TraceCapture::Listener::Local, true},
-        {"a global viewer", TraceCapture::Listener::Global, true},
+        {"a viewer under Global\\ only", TraceCapture::Listener::Global, false},
     };
     for (const Case& c : cases) {
         RegDeleteKeyExW(HKEY_CURRENT_USER, key, KEY_WOW64_32KEY, 0);
         NsisHost host;
         for (const wchar_t* text : {L"end", L"x", L"V", key, L"HKCU", L"/x86"}) host.Push(text);
         TraceCapture trace(c.listener);
+        Sleep(kTraceDecisionLifetimeMs + 20);  // the previous case's answer has expired
         host.Call(writeRegStr);
         EXPECT_EQ(trace.Texts(), c.traced ? fullTrace : std::vector<std::wstring>{}) << c.what;
         RegistryKey written;
@@ -163,24 +167,39 @@ TEST(DebugLog, AnExportTracesOnlyWhileSomeoneCanRead)
     RegDeleteKeyExW(HKEY_CURRENT_USER, key, KEY_WOW64_32KEY, 0);
 }
 
-// A viewer that starts listening in the middle of a call hears the next call.
-TEST(DebugLog, DecidesOncePerExportCall)
+// A call's traces are written all or none: a viewer that starts listening in
+// the middle of a call is not heard by it. It hears the calls that begin once
+// the answer has expired, and a call that decides again (GetDllOwnerProcName
+// after Retry) at once.
+TEST(DebugLog, DecidesOncePerExportCallAndAgainOnceTheAnswerHasExpired)
 {
     TraceCapture trace(TraceCapture::Listener::None);
     NsisHost host;
     auto* stackTop = reinterpret_cast<NsisStackNode**>(host.StackTop());
+    auto call = [&] { return std::make_unique<ExportCall>(nullptr, host.StringSize(), host.Variables(), stackTop,
+                                                          nullptr); };
     {
-        const ExportCall call(nullptr, host.StringSize(), host.Variables(), stackTop, nullptr);
+        const auto first = call();
+        DecideTracesAgain();  // not an answer an earlier test left
         DebugLog(L"unheard");
         const UniqueHandle viewer(CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY"));
         DebugLog(L"still unheard");
+        DecideTracesAgain();
+        DebugLog(L"heard after deciding again");
+    }
+    {
+        // With the viewer gone, the answer for the calls that follow is "no".
+        const auto next = call();
+        DecideTracesAgain();
+        DebugLog(L"unheard again");
     }
     const UniqueHandle viewer(CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY"));
+    Sleep(kTraceDecisionLifetimeMs + 20);
     {
-        const ExportCall call(nullptr, host.StringSize(), host.Variables(), stackTop, nullptr);
+        const auto later = call();
         DebugLog(L"heard");
     }
-    EXPECT_EQ(trace.Texts(), std::vector<std::wstring>{L"heard"});
+    EXPECT_EQ(trace.Texts(), (std::vector<std::wstring>{L"heard after deciding again", L"heard"}));
 }
 
 TEST(EqualsNoCase, FoldsOnlyAsciiLetters)
@@ -225,9 +244,9 @@ TEST(SetTokenPrivilege, TurnsAPrivilegeOnAndOff)
     EXPECT_FALSE(enabled());
 }
 
-// The privilege step is skipped only once it has succeeded: a failure is
-// tried again on the next call.
-TEST(EnableDebugPrivilege, TriedUntilItHasOnceSucceeded)
+// What runs the privilege step: it is skipped only once it has succeeded, and
+// a failure is tried again on the next call.
+TEST(UntilSucceeded, RunsUntilTheAttemptHasOnceSucceeded)
 {
     const bool answers[] = {false, true, false};
     int attempts = 0;
@@ -235,6 +254,43 @@ TEST(EnableDebugPrivilege, TriedUntilItHasOnceSucceeded)
     for (int call = 0; call < 4; ++call) privilege.Run([&] { return answers[std::min(attempts++, 2)]; });
     EXPECT_EQ(attempts, 2);
     EXPECT_TRUE(privilege.Succeeded());
+}
+
+// PrivilegeProbe.exe's exit code under a token (null: this process's own): 1
+// when the step counts as done, plus 2 when the privilege is enabled.
+DWORD RunPrivilegeProbe(HANDLE token)
+{
+    std::wstring commandLine = L"\"" + BesideTests(L"PrivilegeProbe.exe") + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    const BOOL created = token ? CreateProcessAsUserW(token, nullptr, &commandLine[0], nullptr, nullptr, FALSE,
+                                                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started)
+                               : CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                                                nullptr, nullptr, &startup, &started);
+    if (!created) return 0xFFFFFFFF;
+    const UniqueHandle process(started.hProcess), thread(started.hThread);
+    DWORD exitCode = 0xFFFFFFFF;
+    if (WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &exitCode);
+    return exitCode;
+}
+
+// The step the exports run (EnableDebugPrivilege, as wired), in a process of
+// its own each time: it counts as done exactly when the token then has the
+// privilege enabled. A step that reported success without it would never be
+// tried again, and would fail the second case.
+TEST(EnableDebugPrivilege, CountsAsDoneOnlyWhenTheTokenHasThePrivilegeEnabled)
+{
+    constexpr DWORD kDone = 1, kEnabled = 2;
+    EXPECT_EQ(RunPrivilegeProbe(nullptr), kDone | kEnabled) << "a token that holds the privilege";
+
+    UniqueHandle own;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, own.put()));
+    LUID_AND_ATTRIBUTES without = {};
+    ASSERT_TRUE(LookupPrivilegeValueW(nullptr, L"SeDebugPrivilege", &without.Luid));
+    UniqueHandle restricted;
+    ASSERT_TRUE(CreateRestrictedToken(own.get(), 0, 0, nullptr, 1, &without, 0, nullptr, restricted.put()));
+    EXPECT_EQ(RunPrivilegeProbe(restricted.get()), 0u) << "a token without the privilege";
 }
 
 // The test scripts say which kind of prefix they made; the answer must agree.

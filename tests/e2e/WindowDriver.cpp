@@ -17,6 +17,8 @@
 //   kill-updaters     end every Quillon.exe still running (clean-up between cases)
 //   abandon-mutex     leave the updater's instance mutex abandoned: a thread
 //                     takes it and ends without releasing it
+//   hold-file PATH    open the file for reading and share it with nobody, until
+//                     release-file ("ok", or "error <code>" when it cannot be held)
 //
 // Texts are written as UTF-8 with "\n" spelled out.
 #include <windows.h>
@@ -114,6 +116,8 @@ void SetProductValue(HKEY root, const wchar_t* path, const std::wstring& name, D
 
 // Kept open so the abandoned mutex outlives the thread that abandoned it.
 UniqueHandle g_abandonedMutex;
+// A file held open without sharing, for hold-file.
+UniqueHandle g_heldFile;
 
 DWORD WINAPI TakeMutexAndLeave(void* mutex)
 {
@@ -186,6 +190,13 @@ void Handle(const std::string& command, const std::string& argument, const std::
         g_abandonedMutex.reset(CreateMutexW(nullptr, FALSE, InstanceMutexName(session).c_str()));
         UniqueHandle thread(CreateThread(nullptr, 0, TakeMutexAndLeave, g_abandonedMutex.get(), 0, nullptr));
         Answer(g_abandonedMutex && thread && WaitForSingleObject(thread.get(), 5000) == WAIT_OBJECT_0 ? "ok" : "error");
+    } else if (command == "hold-file") {
+        const std::wstring path = Wide(argument + (rest.empty() ? "" : " " + rest));
+        g_heldFile.reset(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        Answer(g_heldFile ? "ok" : "error " + std::to_string(GetLastError()));
+    } else if (command == "release-file") {
+        g_heldFile.reset();
+        Answer("ok");
     } else if (command == "release-mutex") {
         g_abandonedMutex.reset();
         Answer("ok");

@@ -5,7 +5,8 @@
 //
 //   dialog MS         wait for the update dialog; "ok" or "timeout"
 //   state             caption, status text, bar position, Install visible
-//   msgbox MS         wait for a message box; its caption, text and buttons
+//   msgbox MS [POLL]  wait for a message box, looking every POLL ms (default 50);
+//                     its caption, text and buttons
 //   press ID          click button ID of the message box, or else the dialog
 //   gone MS           wait until neither window is left
 //   rect WHICH        the screen rectangle, frame included, of the message box
@@ -88,13 +89,13 @@ HWND FindDialog(int childId)
     return search.found;
 }
 
-HWND WaitFor(int childId, DWORD milliseconds)
+HWND WaitFor(int childId, DWORD milliseconds, DWORD pollMs = 50)
 {
     const DWORD start = GetTickCount();
     for (;;) {
         if (HWND window = FindDialog(childId)) return window;
         if (GetTickCount() - start >= milliseconds) return nullptr;
-        Sleep(50);
+        Sleep(pollMs);
     }
 }
 
@@ -139,7 +140,8 @@ void Handle(const std::string& command, const std::string& argument, const std::
                "\tinstall_visible=" + (IsWindowVisible(GetDlgItem(dialog, kInstallId)) ? "1" : "0") +
                "\tcancel=" + Utf8(WindowText(GetDlgItem(dialog, IDCANCEL))));
     } else if (command == "msgbox") {
-        HWND box = WaitFor(kMessageTextId, wait);
+        const DWORD poll = rest.empty() ? 50 : static_cast<DWORD>(std::strtoul(rest.c_str(), nullptr, 10));
+        HWND box = WaitFor(kMessageTextId, wait, poll > 0 ? poll : 1);
         if (!box) return Answer("timeout");
         std::string buttons;
         for (int id : {IDOK, IDCANCEL, IDRETRY})

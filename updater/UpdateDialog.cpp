@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "CommonControls.h"
 #include "InstallerCheck.h"
 #include "InstallerLaunch.h"
 #include "ProductSettings.h"
@@ -17,13 +18,20 @@ constexpr INT_PTR kResultOther = 2;
 
 INT_PTR UpdateDialog::Run(HINSTANCE instance, HWND owner)
 {
-    // The version file is fetched while the dialog is being created: loading
-    // what the dialog needs and creating it take about as long as the fetch.
-    // Its reports are held until the window exists.
+    // The window system is brought up on this thread before the download
+    // thread exists. Under Wine, two threads that bring it up at the same
+    // time (the download's COM apartment window there, loading comctl32
+    // here) can deadlock each other.
+    GetSystemMetrics(SM_CXSCREEN);
+
+    // The version file is fetched while the common controls are loaded and
+    // the dialog is created, which take about as long as the fetch. Its
+    // reports are held until the window exists.
     worker_.Init(nullptr);
     worker_.baseUrl = ReadProductString(IsWow64() ? L"SoftServerUrl_X64" : L"SoftServerUrl");
     worker_.fileName = kVersionFileName;
     StartDownload();
+    commonControls_ = LoadCommonControls();
 
     const INT_PTR result =
         DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), owner, DialogProc, reinterpret_cast<LPARAM>(this));

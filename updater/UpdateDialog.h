@@ -3,6 +3,7 @@
 
 #include "DownloadMessages.h"
 #include "DownloadWorker.h"
+#include "LoadedLibrary.h"
 #include "InstallerTrust.h"
 #include "StatusTextCache.h"
 #include "TextProvider.h"
@@ -59,6 +60,9 @@ private:
     // download begins. The Install command can be posted by any process at
     // any time, and acts only then.
     bool installerArrived_ = false;
+    // comctl32, loaded by Run for the dialog's controls and kept until the
+    // object goes.
+    LoadedLibrary commonControls_;
     // Declared last, destroyed first: destruction stops and waits for a
     // running download while the rest of the object still exists.
     DownloadWorker worker_;

@@ -133,7 +133,8 @@ bool IsLeftoverDownloadFolder(const std::wstring& name, bool plainDirectory, con
 {
     const std::size_t prefix = std::wcslen(kPrefix);
     const std::size_t suffix = std::wcslen(kSuffix);
-    if (!plainDirectory || name.size() <= prefix + suffix || name.size() > prefix + kMaxHexDigits + suffix) return false;
+    if (!plainDirectory || name.size() <= prefix + suffix || name.size() > prefix + kMaxHexDigits + suffix)
+        return false;
     if (name.compare(0, prefix, kPrefix) != 0 || name.compare(name.size() - suffix, suffix, kSuffix) != 0) return false;
     const std::wstring number = name.substr(prefix, name.size() - prefix - suffix);
     // Lower-case hexadecimal without leading zeros, as "%x" writes it.

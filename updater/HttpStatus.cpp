@@ -52,8 +52,8 @@ HttpAnswer ReadHttpAnswer(unsigned long status, const wchar_t* rawHeaders)
             if (EqualsNoCase(name.c_str(), L"Content-Length") && ParseLength(value, length)) {
                 if (!lengthSeen || length > answer.announcedLength) answer.announcedLength = length;
                 lengthSeen = true;
-            } else if (EqualsNoCase(name.c_str(), L"Content-Encoding") && !value.empty() && !EqualsNoCase(value.c_str(), L"identity")) {
-                answer.contentEncoded = true;
+            } else if (EqualsNoCase(name.c_str(), L"Content-Encoding")) {
+                if (!value.empty() && !EqualsNoCase(value.c_str(), L"identity")) answer.contentEncoded = true;
             } else if (EqualsNoCase(name.c_str(), L"Transfer-Encoding") && !value.empty()) {
                 transferEncoded = true;
             }

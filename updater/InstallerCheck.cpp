@@ -99,8 +99,10 @@ InstallerVerdict CheckInstaller(const std::wstring& installerPath, const Expecte
             // The platform's answers and the last errors beside them.
             wchar_t answers[96];
             wsprintfW(answers, L"installer 0x%08lX/0x%08lX, updater 0x%08lX/0x%08lX",
-                      static_cast<unsigned long>(installer.trustResult), static_cast<unsigned long>(installer.trustReason),
-                      static_cast<unsigned long>(updater.trustResult), static_cast<unsigned long>(updater.trustReason));
+                      static_cast<unsigned long>(installer.trustResult),
+                      static_cast<unsigned long>(installer.trustReason),
+                      static_cast<unsigned long>(updater.trustResult),
+                      static_cast<unsigned long>(updater.trustReason));
             TraceRefusal(verdict, answers);
             return verdict;
         }

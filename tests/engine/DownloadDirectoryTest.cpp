@@ -41,7 +41,8 @@ TEST(DownloadDirectoryTest, LeftoverFolderDecision)
         {"a mark beside the installer", L"qvl1a.tmp", true, {{L"WRZ_QVL_Keyward_Install.exe.mark", true}}, false},
         {"a directory inside", L"qvl1a.tmp", true, {{L"WRZ_QVLVer.ini", false}}, false},
     };
-    for (const Case& c : cases) EXPECT_EQ(IsLeftoverDownloadFolder(c.name, c.plain, c.entries, own), c.leftover) << c.what;
+    for (const Case& c : cases)
+        EXPECT_EQ(IsLeftoverDownloadFolder(c.name, c.plain, c.entries, own), c.leftover) << c.what;
 }
 
 // Taken names, whether directories or files, are walked past; the count wraps

@@ -43,7 +43,9 @@ protected:
         window.readProgress = [&from](WPARAM generation, DownloadProgress& report) {
             return from.ReadProgress(generation, report);
         };
-        window.takeOutcome = [&from](WPARAM generation, bool& arrived) { return from.TakeOutcome(generation, arrived); };
+        window.takeOutcome = [&from](WPARAM generation, bool& arrived) {
+            return from.TakeOutcome(generation, arrived);
+        };
     }
     void TearDown() override
     {

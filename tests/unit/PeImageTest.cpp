@@ -50,10 +50,10 @@ std::vector<std::uint8_t> Image()
     return bytes;
 }
 
+// bytes, with one change made.
 template <typename Change>
-std::vector<std::uint8_t> ImageWith(Change change)
+std::vector<std::uint8_t> With(std::vector<std::uint8_t> bytes, Change change)
 {
-    std::vector<std::uint8_t> bytes = Image();
     change(bytes);
     return bytes;
 }
@@ -69,13 +69,6 @@ std::vector<std::uint8_t> Signed()
     return bytes;
 }
 
-template <typename Change>
-std::vector<std::uint8_t> SignedWith(Change change)
-{
-    std::vector<std::uint8_t> bytes = Signed();
-    change(bytes);
-    return bytes;
-}
 
 std::vector<std::uint8_t> Bytes(const std::string& text)
 {
@@ -93,53 +86,53 @@ TEST(JudgeProgramImage, Table)
     };
     const Case cases[] = {
         {"32-bit GUI program", Image(), P::Program},
-        {"console program", ImageWith([](B b) { Put16(b, kSubsystem, 3); }), P::Program},
-        {"data appended, as NSIS appends its own", ImageWith([](B b) { b.resize(0x900, 0xAB); }), P::Program},
+        {"console program", With(Image(), [](B b) { Put16(b, kSubsystem, 3); }), P::Program},
+        {"data appended, as NSIS appends its own", With(Image(), [](B b) { b.resize(0x900, 0xAB); }), P::Program},
         {"signed: the certificate table ends the file", Signed(), P::Program},
-        {"signed, more data after the table", SignedWith([](B b) { b.resize(0x600, 0); }), P::Program},
+        {"signed, more data after the table", With(Signed(), [](B b) { b.resize(0x600, 0); }), P::Program},
         {"empty file", {}, P::NotAnImage},
         {"HTML error page", Bytes("<html><head><title>404 Not Found</title></head><body></body></html>"),
          P::NotAnImage},
         {"MZ alone", Bytes("MZ"), P::NotAnImage},
-        {"no PE signature", ImageWith([](B b) { b[kPe + 1] = 'X'; }), P::NotAnImage},
-        {"headers cut off", ImageWith([](B b) { b.resize(kPe + 25); }), P::NotAnImage},
-        {"optional header cut off", ImageWith([](B b) { b.resize(kOptional + 60); }), P::NotAnImage},
-        {"e_lfanew beyond the file", ImageWith([](B b) { Put32(b, 0x3C, 0x7FFFFFF0); }), P::NotAnImage},
-        {"e_lfanew wraps around", ImageWith([](B b) { Put32(b, 0x3C, 0xFFFFFFFF); }), P::NotAnImage},
-        {"e_lfanew inside the DOS header", ImageWith([](B b) { Put32(b, 0x3C, 0x3C); }), P::NotAnImage},
-        {"optional header too short for a subsystem", ImageWith([](B b) { Put16(b, kFileHeader + 16, 68); }),
+        {"no PE signature", With(Image(), [](B b) { b[kPe + 1] = 'X'; }), P::NotAnImage},
+        {"headers cut off", With(Image(), [](B b) { b.resize(kPe + 25); }), P::NotAnImage},
+        {"optional header cut off", With(Image(), [](B b) { b.resize(kOptional + 60); }), P::NotAnImage},
+        {"e_lfanew beyond the file", With(Image(), [](B b) { Put32(b, 0x3C, 0x7FFFFFF0); }), P::NotAnImage},
+        {"e_lfanew wraps around", With(Image(), [](B b) { Put32(b, 0x3C, 0xFFFFFFFF); }), P::NotAnImage},
+        {"e_lfanew inside the DOS header", With(Image(), [](B b) { Put32(b, 0x3C, 0x3C); }), P::NotAnImage},
+        {"optional header too short for a subsystem", With(Image(), [](B b) { Put16(b, kFileHeader + 16, 68); }),
          P::NotAnImage},
-        {"optional header larger than the file", ImageWith([](B b) { Put16(b, kFileHeader + 16, 0xFFFF); }),
+        {"optional header larger than the file", With(Image(), [](B b) { Put16(b, kFileHeader + 16, 0xFFFF); }),
          P::NotAnImage},
-        {"no sections", ImageWith([](B b) { Put16(b, kFileHeader + 2, 0); }), P::NotAnImage},
-        {"more sections than the file holds", ImageWith([](B b) { Put16(b, kFileHeader + 2, 0xFFFF); }),
+        {"no sections", With(Image(), [](B b) { Put16(b, kFileHeader + 2, 0); }), P::NotAnImage},
+        {"more sections than the file holds", With(Image(), [](B b) { Put16(b, kFileHeader + 2, 0xFFFF); }),
          P::NotAnImage},
-        {"x64", ImageWith([](B b) { Put16(b, kFileHeader, 0x8664); Put16(b, kOptional, 0x20B); }), P::OtherMachine},
-        {"ARM64", ImageWith([](B b) { Put16(b, kFileHeader, 0xAA64); }), P::OtherMachine},
-        {"machine unknown (0)", ImageWith([](B b) { Put16(b, kFileHeader, 0); }), P::OtherMachine},
-        {"i386 machine with a 64-bit optional header", ImageWith([](B b) { Put16(b, kOptional, 0x20B); }),
+        {"x64", With(Image(), [](B b) { Put16(b, kFileHeader, 0x8664); Put16(b, kOptional, 0x20B); }), P::OtherMachine},
+        {"ARM64", With(Image(), [](B b) { Put16(b, kFileHeader, 0xAA64); }), P::OtherMachine},
+        {"machine unknown (0)", With(Image(), [](B b) { Put16(b, kFileHeader, 0); }), P::OtherMachine},
+        {"i386 machine with a 64-bit optional header", With(Image(), [](B b) { Put16(b, kOptional, 0x20B); }),
          P::OtherMachine},
-        {"ROM optional header", ImageWith([](B b) { Put16(b, kOptional, 0x107); }), P::OtherMachine},
-        {"a DLL", ImageWith([](B b) { Put16(b, kFileHeader + 18, 0x2102); }), P::Library},
-        {"not marked executable", ImageWith([](B b) { Put16(b, kFileHeader + 18, 0x0100); }), P::Library},
-        {"native subsystem (a driver)", ImageWith([](B b) { Put16(b, kSubsystem, 1); }), P::OtherSubsystem},
-        {"EFI application", ImageWith([](B b) { Put16(b, kSubsystem, 10); }), P::OtherSubsystem},
-        {"no subsystem", ImageWith([](B b) { Put16(b, kSubsystem, 0); }), P::OtherSubsystem},
-        {"cut short in a section", ImageWith([](B b) { b.resize(0x3FF); }), P::Incomplete},
+        {"ROM optional header", With(Image(), [](B b) { Put16(b, kOptional, 0x107); }), P::OtherMachine},
+        {"a DLL", With(Image(), [](B b) { Put16(b, kFileHeader + 18, 0x2102); }), P::Library},
+        {"not marked executable", With(Image(), [](B b) { Put16(b, kFileHeader + 18, 0x0100); }), P::Library},
+        {"native subsystem (a driver)", With(Image(), [](B b) { Put16(b, kSubsystem, 1); }), P::OtherSubsystem},
+        {"EFI application", With(Image(), [](B b) { Put16(b, kSubsystem, 10); }), P::OtherSubsystem},
+        {"no subsystem", With(Image(), [](B b) { Put16(b, kSubsystem, 0); }), P::OtherSubsystem},
+        {"cut short in a section", With(Image(), [](B b) { b.resize(0x3FF); }), P::Incomplete},
         {"section end wraps 32 bits",
-         ImageWith([](B b) { Put32(b, kSectionTable + 16, 0xFFFFFFFF); Put32(b, kSectionTable + 20, 0x10); }),
+         With(Image(), [](B b) { Put32(b, kSectionTable + 16, 0xFFFFFFFF); Put32(b, kSectionTable + 20, 0x10); }),
          P::Incomplete},
         // Cut in the overlay: every section is whole, the signature is not.
-        {"cut in the certificate table", SignedWith([](B b) { b.resize(0x4FF); }), P::Incomplete},
-        {"cut right after the sections", SignedWith([](B b) { b.resize(0x400); }), P::Incomplete},
+        {"cut in the certificate table", With(Signed(), [](B b) { b.resize(0x4FF); }), P::Incomplete},
+        {"cut right after the sections", With(Signed(), [](B b) { b.resize(0x400); }), P::Incomplete},
         {"certificate table end wraps 32 bits",
-         SignedWith([](B b) { Put32(b, kCertificateEntry, 0xFFFFFF00); Put32(b, kCertificateEntry + 4, 0x200); }),
+         With(Signed(), [](B b) { Put32(b, kCertificateEntry, 0xFFFFFF00); Put32(b, kCertificateEntry + 4, 0x200); }),
          P::Incomplete},
         // Fewer data directories than the certificate table's: none to check.
-        {"four data directories", SignedWith([](B b) { Put32(b, kDirectoryCount, 4); b.resize(0x400); }),
+        {"four data directories", With(Signed(), [](B b) { Put32(b, kDirectoryCount, 4); b.resize(0x400); }),
          P::Program},
         {"optional header ends before the certificate entry",
-         SignedWith([](B b) { Put16(b, kFileHeader + 16, 96 + 4 * 8); b.resize(0x400); }), P::Program},
+         With(Signed(), [](B b) { Put16(b, kFileHeader + 16, 96 + 4 * 8); b.resize(0x400); }), P::Program},
     };
     for (const Case& c : cases)
         EXPECT_EQ(JudgeProgramImage(c.bytes.data(), c.bytes.size(), c.bytes.size()), c.expected) << c.name;

@@ -1,12 +1,13 @@
 // The cost of one progress report in the updater's dialog. The real
 // UpdateDialog runs on a thread of its own (its download pointed at a
 // listener that never answers, so the real download sends next to nothing),
-// and this thread sends it a stream of WM_DOWNLOAD_PROGRESS reports shaped
-// like a download's. Two dialogs from the same template on a second thread
-// take the same stream: one does only the bare control updates (status text
-// and PBM_SETPOS, with the texts fetched beforehand), the baseline; the other
-// looks its status text up through StatusTextCache, as the dialog would with
-// the cache.
+// and this thread reports a stream shaped like a download's into that
+// download, as its thread does: the report is kept in the download's job and
+// WM_DOWNLOAD_PROGRESS sent, and the dialog reads it back. Two dialogs from
+// the same template on a second thread take the same stream sent by address:
+// one does only the bare control updates (status text and PBM_SETPOS, with
+// the texts fetched beforehand), the baseline; the other looks its status
+// text up through StatusTextCache, as the dialog does.
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -36,9 +37,9 @@ std::vector<DownloadProgress> DownloadLikeStream()
 {
     std::vector<DownloadProgress> stream;
     const std::uint32_t total = kDataReports * kBytesPerReport;
-    for (std::uint32_t code : {1u, 2u, 11u, 13u, 4u}) stream.push_back({0, 0, code, nullptr});
-    for (std::uint32_t i = 1; i <= kDataReports; ++i) stream.push_back({i * kBytesPerReport, total, 5, nullptr});
-    stream.push_back({total, total, 6, nullptr});
+    for (std::uint32_t code : {1u, 2u, 11u, 13u, 4u}) stream.push_back({0, 0, code});
+    for (std::uint32_t i = 1; i <= kDataReports; ++i) stream.push_back({i * kBytesPerReport, total, 5});
+    stream.push_back({total, total, 6});
     return stream;
 }
 
@@ -94,10 +95,9 @@ DWORD WINAPI RunCompareDialogs(void* parameter)
     return 0;
 }
 
-DWORD WINAPI RunRealDialog(void*)
+DWORD WINAPI RunRealDialog(void* dialog)
 {
-    UpdateDialog dialog;
-    dialog.Run(GetModuleHandleW(nullptr), nullptr);
+    static_cast<UpdateDialog*>(dialog)->Run(GetModuleHandleW(nullptr), nullptr);
     return 0;
 }
 
@@ -108,7 +108,8 @@ BOOL CALLBACK FindUpdateDialog(HWND window, LPARAM found)
     return FALSE;
 }
 
-// Microseconds per report for the whole stream, sent as the download thread sends it.
+// Microseconds per report for the whole stream, sent by address to a bare
+// or cached dialog.
 double MicrosecondsPerReport(HWND dialog, const std::vector<DownloadProgress>& stream)
 {
     const double start = NowMs();
@@ -126,6 +127,20 @@ void SetProductString(const wchar_t* name, const std::wstring& value)
                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 }  // namespace
+
+// Reports into the real dialog's running download as its download thread
+// does: the job keeps the report and sends WM_DOWNLOAD_PROGRESS naming it.
+class UpdateDialogProbe {
+public:
+    static double MicrosecondsPerReport(UpdateDialog& dialog, const std::vector<DownloadProgress>& stream)
+    {
+        DownloadJob* job = dialog.worker_.job.get();
+        if (!job) return 0;
+        const double start = NowMs();
+        for (const DownloadProgress& report : stream) job->Report(report);
+        return (NowMs() - start) * 1000.0 / static_cast<double>(stream.size());
+    }
+};
 
 int main()
 {
@@ -164,7 +179,8 @@ int main()
     DWORD realThreadId = 0;
     UniqueHandle compareThread(CreateThread(nullptr, 0, RunCompareDialogs, &compare, 0, nullptr));
     const bool compareReady = WaitForSingleObject(compare.ready.get(), 30000) == WAIT_OBJECT_0;
-    UniqueHandle realThread(CreateThread(nullptr, 0, RunRealDialog, nullptr, 0, &realThreadId));
+    static UpdateDialog realDialog;  // lives until ExitProcess, beside its thread
+    UniqueHandle realThread(CreateThread(nullptr, 0, RunRealDialog, &realDialog, 0, &realThreadId));
     HWND real = nullptr;
     for (int i = 0; i < 600 && !real; ++i) {
         Sleep(50);
@@ -181,7 +197,7 @@ int main()
     for (int run = 0; run < kRuns; ++run) {
         // Each download starts with a cache that knows nothing.
         cache.Forget();
-        realTimes.push_back(MicrosecondsPerReport(real, stream));
+        realTimes.push_back(UpdateDialogProbe::MicrosecondsPerReport(realDialog, stream));
         bareTimes.push_back(MicrosecondsPerReport(compare.bare, stream));
         cachedTimes.push_back(MicrosecondsPerReport(compare.cached, stream));
     }

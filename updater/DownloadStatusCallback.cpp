@@ -1,7 +1,6 @@
 #include "DownloadStatusCallback.h"
 
 #include "DownloadMessages.h"
-#include "HttpStatus.h"
 
 HRESULT STDMETHODCALLTYPE DownloadStatusCallback::QueryInterface(REFIID iid, void** object)
 {
@@ -45,16 +44,12 @@ HRESULT STDMETHODCALLTYPE DownloadStatusCallback::OnLowResource(DWORD)
 }
 
 HRESULT STDMETHODCALLTYPE DownloadStatusCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
-                                                             LPCWSTR statusText)
+                                                             LPCWSTR)
 {
-    // Report first, then look at the cancel event: the owner sees every
-    // report, the one at which the download gives up included. The record may
-    // live on this stack because the send waits until it has been handled.
-    if (ownerWindow) {
-        DownloadProgress record{progress, progressMax, FoldStatusCode(statusCode), statusText};
-        SendMessageW(ownerWindow, WM_DOWNLOAD_PROGRESS, 0, reinterpret_cast<LPARAM>(&record));
-    }
-    if (cancelEvent && WaitForSingleObject(cancelEvent, 0) == WAIT_OBJECT_0) return E_ABORT;
+    // Report first, then look for a cancel request: the owner sees every
+    // report, the one at which the download gives up included.
+    job.Report({progress, progressMax, FoldStatusCode(statusCode)});
+    if (job.CancelRequested()) return E_ABORT;
 
     // Some monikers report each redirect, others only each request sent;
     // the larger count is the number of requests so far.
@@ -74,9 +69,14 @@ HRESULT STDMETHODCALLTYPE DownloadStatusCallback::OnStopBinding(HRESULT, LPCWSTR
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE DownloadStatusCallback::GetBindInfo(DWORD*, BINDINFO*)
+HRESULT STDMETHODCALLTYPE DownloadStatusCallback::GetBindInfo(DWORD* bindFlags, BINDINFO*)
 {
-    return S_OK;  // the moniker's own bind flags and information stand
+    // The newest copy from the server, and no copy kept for later: a cached
+    // version file would hide a release. The flags reach every request of the
+    // binding, redirects included, which deleting the one cache entry of the
+    // address asked for did not. The bind information stands as it is.
+    if (bindFlags) *bindFlags |= BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE;
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE DownloadStatusCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*)
@@ -96,17 +96,24 @@ HRESULT STDMETHODCALLTYPE DownloadStatusCallback::BeginningTransaction(LPCWSTR, 
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE DownloadStatusCallback::OnResponse(DWORD statusCode, LPCWSTR, LPCWSTR,
+HRESULT STDMETHODCALLTYPE DownloadStatusCallback::OnResponse(DWORD statusCode, LPCWSTR responseHeaders, LPCWSTR,
                                                              LPWSTR* additionalRequestHeaders)
 {
     if (additionalRequestHeaders) *additionalRequestHeaders = nullptr;
-    InterlockedExchange(&httpStatus, static_cast<LONG>(statusCode));
-    // S_OK at an error status would have urlmon send the request again; the
-    // abort ends the transfer where it is honoured.
-    return IsSuccessHttpStatus(statusCode) ? S_OK : E_ABORT;
+    const HttpAnswer read = ReadHttpAnswer(statusCode, responseHeaders);
+    AcquireSRWLockExclusive(&answerLock);
+    answer = read;
+    ReleaseSRWLockExclusive(&answerLock);
+    // A urlmon that reports a redirect's answer before it follows it must go
+    // on and follow it. S_OK at an error status would have urlmon send the
+    // request again; the abort ends the transfer where it is honoured.
+    return ContinueAfterHttpStatus(statusCode) ? S_OK : E_ABORT;
 }
 
-unsigned long DownloadStatusCallback::FinalHttpStatus() const
+HttpAnswer DownloadStatusCallback::FinalHttpAnswer() const
 {
-    return static_cast<unsigned long>(InterlockedCompareExchange(&httpStatus, 0, 0));
+    AcquireSRWLockShared(&answerLock);
+    const HttpAnswer last = answer;
+    ReleaseSRWLockShared(&answerLock);
+    return last;
 }

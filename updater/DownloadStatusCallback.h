@@ -3,11 +3,17 @@
 #include <urlmon.h>
 
 #include "ComReference.h"
+#include "DownloadJob.h"
+#include "HttpStatus.h"
 
-// The moniker's view of one download: it forwards every progress report to
-// the owner window and turns a signalled cancel event into E_ABORT. It lives
-// on the download thread's stack for exactly one download, so the reference
-// count is kept only to answer the moniker; Release never frees.
+// The moniker's view of one download: it hands every progress report to the
+// job (which tells the owner window) and turns a cancel request into E_ABORT.
+// It lives on the download thread's stack for exactly one download, so the
+// reference count is kept only to answer the moniker; Release never frees.
+//
+// It asks the moniker for the server's current files (GetBindInfo): nothing
+// is answered from the Internet cache or written to it, for the address
+// asked and for every redirect target alike.
 //
 // A download that sends more than kMaxRequestsPerDownload requests (a
 // redirect loop) is given up: not every urlmon ends one by itself, and not
@@ -15,15 +21,17 @@
 // binding and aborts it.
 //
 // For HTTP it also hears the server's answer (IHttpNegotiate::OnResponse):
-// it keeps the status code, which decides whether the download counts, and
-// asks the moniker to stop at a status that is no success. Not every urlmon
-// honours that request, so the code it keeps is what the worker judges by.
+// it keeps the status and the length the server announced, which decide
+// whether the download counts, lets a redirect be followed, and asks the
+// moniker to stop at any other status that is not the file. Not every urlmon
+// honours that request, so the answer it keeps is what the worker judges by.
 // One request and this many redirects after it; more means a loop.
 constexpr unsigned kMaxRequestsPerDownload = 21;
 
 class DownloadStatusCallback final : public IBindStatusCallback, public IHttpNegotiate {
 public:
-    DownloadStatusCallback(HWND ownerWindow, HANDLE cancelEvent) : ownerWindow(ownerWindow), cancelEvent(cancelEvent) {}
+    // job must outlive the callback.
+    explicit DownloadStatusCallback(DownloadJob& job) : job(job) {}
     DownloadStatusCallback(const DownloadStatusCallback&) = delete;
     DownloadStatusCallback& operator=(const DownloadStatusCallback&) = delete;
 
@@ -46,9 +54,9 @@ public:
     HRESULT STDMETHODCALLTYPE OnResponse(DWORD statusCode, LPCWSTR responseHeaders, LPCWSTR requestHeaders,
                                          LPWSTR* additionalRequestHeaders) override;
 
-    // The status code of the last HTTP answer, after any redirects;
-    // kNoHttpStatus when none came.
-    unsigned long FinalHttpStatus() const;
+    // The last HTTP answer, after any redirects; its status is kNoHttpStatus
+    // when none came.
+    HttpAnswer FinalHttpAnswer() const;
     // Whether the download was given up for sending too many requests.
     bool GaveUpOnRedirects() const { return gaveUpOnRedirects; }
 
@@ -59,8 +67,8 @@ private:
     unsigned redirects = 0;
     bool gaveUpOnRedirects = false;
     // Written by OnResponse, read by the download thread once the download
-    // call has returned; interlocked in case the moniker calls from elsewhere.
-    mutable LONG httpStatus = 0;
-    HWND ownerWindow;
-    HANDLE cancelEvent;
+    // call has returned; locked in case the moniker calls from elsewhere.
+    mutable SRWLOCK answerLock = SRWLOCK_INIT;
+    HttpAnswer answer;
+    DownloadJob& job;
 };

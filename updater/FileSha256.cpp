@@ -5,22 +5,41 @@
 
 #include <vector>
 
+#include "LoadedLibrary.h"
 #include "UniqueHandle.h"
 
 namespace {
+// The CNG functions, bound only when an installer is hashed: a run that ends
+// up to date never loads bcrypt. Loaded from the system directory by full
+// path.
+struct HashFunctions {
+    LoadedLibrary bcrypt = LoadSystemLibrary(L"bcrypt.dll");
+    decltype(&BCryptOpenAlgorithmProvider) openProvider =
+        bcrypt.Find<decltype(&BCryptOpenAlgorithmProvider)>("BCryptOpenAlgorithmProvider");
+    decltype(&BCryptCloseAlgorithmProvider) closeProvider =
+        bcrypt.Find<decltype(&BCryptCloseAlgorithmProvider)>("BCryptCloseAlgorithmProvider");
+    decltype(&BCryptCreateHash) createHash = bcrypt.Find<decltype(&BCryptCreateHash)>("BCryptCreateHash");
+    decltype(&BCryptHashData) hashData = bcrypt.Find<decltype(&BCryptHashData)>("BCryptHashData");
+    decltype(&BCryptFinishHash) finishHash = bcrypt.Find<decltype(&BCryptFinishHash)>("BCryptFinishHash");
+    decltype(&BCryptDestroyHash) destroyHash = bcrypt.Find<decltype(&BCryptDestroyHash)>("BCryptDestroyHash");
+
+    bool Bound() const { return openProvider && closeProvider && createHash && hashData && finishHash && destroyHash; }
+};
+
 // Owns an algorithm provider opened with BCryptOpenAlgorithmProvider.
 class AlgorithmProvider {
 public:
-    explicit AlgorithmProvider(const wchar_t* algorithm)
+    AlgorithmProvider(const HashFunctions& cng, const wchar_t* algorithm) : cng_(cng)
     {
-        if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle_, algorithm, nullptr, 0))) handle_ = nullptr;
+        if (!BCRYPT_SUCCESS(cng_.openProvider(&handle_, algorithm, nullptr, 0))) handle_ = nullptr;
     }
     AlgorithmProvider(const AlgorithmProvider&) = delete;
     AlgorithmProvider& operator=(const AlgorithmProvider&) = delete;
-    ~AlgorithmProvider() { if (handle_) BCryptCloseAlgorithmProvider(handle_, 0); }
+    ~AlgorithmProvider() { if (handle_) cng_.closeProvider(handle_, 0); }
     BCRYPT_ALG_HANDLE get() const { return handle_; }
 
 private:
+    const HashFunctions& cng_;
     BCRYPT_ALG_HANDLE handle_ = nullptr;
 };
 
@@ -28,17 +47,18 @@ private:
 // object's state in memory the provider allocates itself (Windows 7 and later).
 class HashObject {
 public:
-    explicit HashObject(const AlgorithmProvider& provider)
+    HashObject(const HashFunctions& cng, const AlgorithmProvider& provider) : cng_(cng)
     {
-        if (!provider.get() || !BCRYPT_SUCCESS(BCryptCreateHash(provider.get(), &handle_, nullptr, 0, nullptr, 0, 0)))
+        if (!provider.get() || !BCRYPT_SUCCESS(cng_.createHash(provider.get(), &handle_, nullptr, 0, nullptr, 0, 0)))
             handle_ = nullptr;
     }
     HashObject(const HashObject&) = delete;
     HashObject& operator=(const HashObject&) = delete;
-    ~HashObject() { if (handle_) BCryptDestroyHash(handle_); }
+    ~HashObject() { if (handle_) cng_.destroyHash(handle_); }
     BCRYPT_HASH_HANDLE get() const { return handle_; }
 
 private:
+    const HashFunctions& cng_;
     BCRYPT_HASH_HANDLE handle_ = nullptr;
 };
 
@@ -50,8 +70,10 @@ bool HashFileSha256(const std::wstring& path, Sha256Digest& digest)
     const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) return false;
-    const AlgorithmProvider provider(BCRYPT_SHA256_ALGORITHM);
-    const HashObject hash(provider);
+    const HashFunctions cng;
+    if (!cng.Bound()) return false;
+    const AlgorithmProvider provider(cng, BCRYPT_SHA256_ALGORITHM);
+    const HashObject hash(cng, provider);
     if (!hash.get()) return false;
 
     std::vector<UCHAR> chunk(kReadChunk);
@@ -59,7 +81,7 @@ bool HashFileSha256(const std::wstring& path, Sha256Digest& digest)
         DWORD read = 0;
         if (!ReadFile(file.get(), chunk.data(), kReadChunk, &read, nullptr)) return false;
         if (read == 0) break;
-        if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), chunk.data(), read, 0))) return false;
+        if (!BCRYPT_SUCCESS(cng.hashData(hash.get(), chunk.data(), read, 0))) return false;
     }
-    return BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
+    return BCRYPT_SUCCESS(cng.finishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
 }

@@ -52,11 +52,11 @@ std::vector<std::uint8_t> ReadFileStart(const std::wstring& path, std::uint64_t&
     return bytes;
 }
 
-void TraceRefusal(InstallerVerdict verdict, long trustResult)
+// detail says more about the verdict; may be empty.
+void TraceRefusal(InstallerVerdict verdict, const wchar_t* detail)
 {
-    wchar_t line[160];
-    wsprintfW(line, L"Quillon: installer refused: %s (0x%08lX)\n", DescribeVerdict(verdict),
-              static_cast<unsigned long>(trustResult));
+    wchar_t line[320];
+    wsprintfW(line, L"Quillon: installer refused: %s%s%s\n", DescribeVerdict(verdict), *detail ? L": " : L"", detail);
     OutputDebugStringW(line);
 }
 }  // namespace
@@ -83,16 +83,27 @@ InstallerVerdict CheckInstaller(const std::wstring& installerPath, const Expecte
     // reach the shell whenever no signature or hash rule applies.
     std::uint64_t fileSize = 0;
     const std::vector<std::uint8_t> start = ReadFileStart(installerPath, fileSize);
-    if (!IsWindowsProgramImage(start.data(), start.size(), fileSize)) {
-        TraceRefusal(InstallerVerdict::NotAProgram, 0);
+    const ProgramImage image = JudgeProgramImage(start.data(), start.size(), fileSize);
+    if (image != ProgramImage::Program) {
+        TraceRefusal(InstallerVerdict::NotAProgram, DescribeProgramImage(image));
         return InstallerVerdict::NotAProgram;
     }
+    // An updater whose own file cannot be judged counts as signed, with no
+    // publisher that any installer could match: the rule must not switch
+    // itself off because the file could not be read.
     const FileSignature updater = ReadFileSignature(ProgramPath());
     if (updater.state != SignatureState::Unsigned) {
         const FileSignature installer = ReadFileSignature(installerPath);
         const InstallerVerdict verdict = JudgeSignatures(updater, installer);
         if (verdict != InstallerVerdict::Genuine) {
-            TraceRefusal(verdict, installer.trustResult);
+            // The platform's answers and the last errors beside them.
+            wchar_t answers[96];
+            wsprintfW(answers, L"installer 0x%08lX/0x%08lX, updater 0x%08lX/0x%08lX",
+                      static_cast<unsigned long>(installer.trustResult),
+                      static_cast<unsigned long>(installer.trustReason),
+                      static_cast<unsigned long>(updater.trustResult),
+                      static_cast<unsigned long>(updater.trustReason));
+            TraceRefusal(verdict, answers);
             return verdict;
         }
     }
@@ -100,6 +111,6 @@ InstallerVerdict CheckInstaller(const std::wstring& installerPath, const Expecte
     const bool hashed =
         expected.kind == ExpectedInstallerHash::Kind::Present && HashFileSha256(installerPath, actual);
     const InstallerVerdict verdict = JudgeHash(expected, hashed, actual);
-    if (verdict != InstallerVerdict::Genuine) TraceRefusal(verdict, 0);
+    if (verdict != InstallerVerdict::Genuine) TraceRefusal(verdict, L"");
     return verdict;
 }

@@ -21,9 +21,10 @@ SHELLEXECUTEINFOW DescribeInstallerLaunch(HWND dialog, const std::wstring& path,
     return launch;
 }
 
-void LaunchInstaller(HWND dialog, const std::wstring& path)
+bool LaunchInstaller(HWND dialog, const std::wstring& path)
 {
     SHELLEXECUTEINFOW launch = DescribeInstallerLaunch(dialog, path, IsUserAnAdmin() != FALSE);
-    ShellExecuteExW(&launch);
+    const bool taken = ShellExecuteExW(&launch) != FALSE;
     EndDialog(dialog, 1);
+    return taken;
 }

@@ -14,5 +14,7 @@ SHELLEXECUTEINFOW DescribeInstallerLaunch(HWND dialog, const std::wstring& path,
 
 // Hands the installer at path to the shell and ends the dialog with 1,
 // whatever the shell answered: the updater neither waits for the installer
-// nor reports a refused elevation.
-void LaunchInstaller(HWND dialog, const std::wstring& path);
+// nor reports a refused elevation. Gives back whether the shell took the
+// file (a refused elevation or a file it cannot start: false), which decides
+// only whether the file stays after the run.
+bool LaunchInstaller(HWND dialog, const std::wstring& path);

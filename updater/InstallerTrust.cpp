@@ -2,13 +2,18 @@
 
 #include "HexDigit.h"
 
-SignatureState SignatureStateFromTrustResult(long trustResult)
+SignatureState SignatureStateFromTrustResult(long trustResult, long lastError)
 {
-    // TRUST_E_NOSIGNATURE, spelled out so that this file needs no platform
-    // header.
+    // TRUST_E_NOSIGNATURE, TRUST_E_SUBJECT_FORM_UNKNOWN and
+    // TRUST_E_PROVIDER_UNKNOWN, spelled out so that this file needs no
+    // platform header.
     constexpr long kNoSignature = static_cast<long>(0x800B0100L);
+    constexpr long kSubjectFormUnknown = static_cast<long>(0x800B0003L);
+    constexpr long kProviderUnknown = static_cast<long>(0x800B0001L);
     if (trustResult == 0) return SignatureState::Valid;
-    if (trustResult == kNoSignature) return SignatureState::Unsigned;
+    if (trustResult == kNoSignature &&
+        (lastError == kNoSignature || lastError == kSubjectFormUnknown || lastError == kProviderUnknown))
+        return SignatureState::Unsigned;
     return SignatureState::Invalid;
 }
 

@@ -16,13 +16,16 @@ struct PublisherName {
 
 enum class SignatureState {
     Unsigned,  // the file carries no Authenticode signature at all
-    Invalid,   // it carries one that does not verify (tampered, expired, untrusted, ...)
+    // It carries one that does not verify (tampered, expired, untrusted, ...),
+    // or it could not be judged (the file could not be read, the check failed).
+    Invalid,
     Valid,
 };
 
 struct FileSignature {
-    SignatureState state = SignatureState::Unsigned;
+    SignatureState state = SignatureState::Invalid;
     long trustResult = 0;  // the platform's answer, for the trace
+    long trustReason = 0;  // the last error beside it, for the trace
     // The signer's names; empty when no signer could be read. Filled for an
     // invalid signature too when its signer is readable.
     PublisherName signer;
@@ -42,9 +45,11 @@ struct ExpectedInstallerHash {
     Sha256Digest digest{};
 };
 
+// What the checks make of an installer that has arrived. Every verdict but
+// Genuine refuses it: it is not started.
 enum class InstallerVerdict {
     Genuine,
-    NotAProgram,  // no Windows program image: an error page, an empty or cut-off file
+    NotAProgram,  // no whole 32-bit Windows program (see ProgramImage): an error page, a cut-off file, a DLL
     InstallerUnsigned,
     InstallerSignatureInvalid,
     OtherPublisher,
@@ -53,10 +58,14 @@ enum class InstallerVerdict {
     HashMismatch,
 };
 
-// WinVerifyTrust's answer as a state: 0 is valid, TRUST_E_NOSIGNATURE means
-// no signature at all, and every other answer (a bad digest, an expired or
-// untrusted certificate, a file that cannot be read) an invalid one.
-SignatureState SignatureStateFromTrustResult(long trustResult);
+// WinVerifyTrust's answer as a state, failing closed. 0 is valid. The
+// platform answers TRUST_E_NOSIGNATURE both for a file without a signature
+// and for one it could not read or judge; only the last error beside it
+// tells them apart, and only TRUST_E_NOSIGNATURE, TRUST_E_SUBJECT_FORM_UNKNOWN
+// or TRUST_E_PROVIDER_UNKNOWN there means unsigned. Every other answer (a bad
+// digest, an expired or untrusted certificate, a file that cannot be opened)
+// is an invalid signature.
+SignatureState SignatureStateFromTrustResult(long trustResult, long lastError);
 
 // Two signers are the same publisher when organisation and common name are
 // equal, character for character. A signer without a common name identifies

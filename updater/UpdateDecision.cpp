@@ -14,3 +14,15 @@ int ProgressPercent(std::uint32_t progress, std::uint32_t progressMax)
     const std::uint64_t percent = static_cast<std::uint64_t>(progress) * 100 / progressMax;
     return percent > 100 ? 100 : static_cast<int>(percent);
 }
+
+const wchar_t* FailureTextKey(UpdateFailure failure)
+{
+    // The language library knows one failure text; a refused installer is
+    // told as a failed download.
+    switch (failure) {
+    case UpdateFailure::DownloadFailed:
+    case UpdateFailure::InstallerRefused:
+        break;
+    }
+    return L"DownloadFail";
+}

@@ -21,3 +21,12 @@ NextStep DecideAfterVersionFile(std::uint32_t installed, std::uint32_t latest, b
 // Bar position for a progress report: the true percentage, computed in 64-bit
 // arithmetic and clamped to 100. -1 when progressMax is 0: the bar stays.
 int ProgressPercent(std::uint32_t progress, std::uint32_t progressMax);
+
+// Why a step of the update failed. Each failure offers Retry.
+enum class UpdateFailure {
+    DownloadFailed,    // the file did not arrive (network, server, cancel)
+    InstallerRefused,  // the installer arrived, but its checks refused it: nothing was started
+};
+
+// The key of the text that the failure box shows.
+const wchar_t* FailureTextKey(UpdateFailure failure);

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "CommonControls.h"
 #include "InstallerCheck.h"
 #include "InstallerLaunch.h"
 #include "ProductSettings.h"
@@ -17,7 +18,28 @@ constexpr INT_PTR kResultOther = 2;
 
 INT_PTR UpdateDialog::Run(HINSTANCE instance, HWND owner)
 {
-    return DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), owner, DialogProc, reinterpret_cast<LPARAM>(this));
+    // The window system is brought up on this thread before the download
+    // thread exists. Under Wine, two threads that bring it up at the same
+    // time (the download's COM apartment window there, loading comctl32
+    // here) can deadlock each other.
+    GetSystemMetrics(SM_CXSCREEN);
+
+    // The version file is fetched while the common controls are loaded and
+    // the dialog is created, which take about as long as the fetch. Its
+    // reports are held until the window exists.
+    worker_.Init(nullptr);
+    worker_.baseUrl = ReadProductString(IsWow64() ? L"SoftServerUrl_X64" : L"SoftServerUrl");
+    worker_.fileName = kVersionFileName;
+    StartDownload();
+    commonControls_ = LoadCommonControls();
+
+    const INT_PTR result =
+        DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), owner, DialogProc, reinterpret_cast<LPARAM>(this));
+    // The window is gone: nothing more is sent to it.
+    worker_.AttachOwner(nullptr);
+    // Off the way to the verdict, which the user has seen by now.
+    RemoveLeftoverDownloadFolders(worker_.DownloadDir(), {kVersionFileName, kInstallerFileName});
+    return result;
 }
 
 INT_PTR CALLBACK UpdateDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -38,10 +60,10 @@ INT_PTR CALLBACK UpdateDialog::DialogProc(HWND window, UINT message, WPARAM wPar
         else return FALSE;
         break;
     case WM_DOWNLOAD_PROGRESS:
-        dialog->OnDownloadProgress(reinterpret_cast<const DownloadProgress*>(lParam));
+        dialog->OnDownloadProgress(wParam);  // lParam is never read
         break;
     case WM_DOWNLOAD_DONE:
-        dialog->OnDownloadDone(wParam != 0);
+        dialog->OnDownloadDone(wParam);
         break;
     default:
         return FALSE;
@@ -59,26 +81,30 @@ void UpdateDialog::OnInitDialog()
     ShowWindow(GetDlgItem(window_, IDC_INSTALL), SW_HIDE);
     SendDlgItemMessageW(window_, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
 
-    worker_.Init(window_);
-    worker_.baseUrl = ReadProductString(IsWow64() ? L"SoftServerUrl_X64" : L"SoftServerUrl");
-    worker_.fileName = kVersionFileName;
-    StartDownload();
+    // The version file's fetch began before the window existed (Run); what
+    // it has reported meanwhile, and its end, reach the window now.
+    worker_.AttachOwner(window_);
 }
 
-void UpdateDialog::OnDownloadProgress(const DownloadProgress* report)
+void UpdateDialog::OnDownloadProgress(WPARAM generation)
 {
-    if (!report) return;
-    const std::wstring& status = statusTexts_.TextFor(report->statusCode);
+    DownloadProgress report;
+    if (!worker_.ReadProgress(generation, report)) return;  // another download's, or made up
+    const std::wstring& status = statusTexts_.TextFor(report.statusCode);
     if (!status.empty()) SetDlgItemTextW(window_, IDC_STATUS, status.c_str());
 
-    const int percent = ProgressPercent(report->progress, report->progressMax);
+    const int percent = ProgressPercent(report.progress, report.progressMax);
     if (percent >= 0) SendDlgItemMessageW(window_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
 }
 
-void UpdateDialog::OnDownloadDone(bool succeeded)
+void UpdateDialog::OnDownloadDone(WPARAM generation)
 {
-    if (!succeeded) {
-        OnDownloadFailed();
+    // Only the current download's end, once, and only once it has ended: a
+    // made-up or repeated completion changes nothing.
+    bool arrived = false;
+    if (!worker_.TakeOutcome(generation, arrived)) return;
+    if (!arrived) {
+        OnUpdateFailed(UpdateFailure::DownloadFailed);
     } else if (worker_.fileName == kVersionFileName) {
         OnVersionFileArrived();
     } else {
@@ -94,10 +120,10 @@ void UpdateDialog::StartDownload()
     worker_.Start();
 }
 
-void UpdateDialog::OnDownloadFailed()
+void UpdateDialog::OnUpdateFailed(UpdateFailure failure)
 {
     int answer = 0;
-    ShowMessage(L"DownloadFail", MB_RETRYCANCEL | MB_ICONERROR, &answer);
+    ShowMessage(FailureTextKey(failure), MB_RETRYCANCEL | MB_ICONERROR, &answer);
     if (answer == IDRETRY)
         StartDownload();  // the same file from the same address
     else
@@ -116,14 +142,14 @@ void UpdateDialog::StartCheckedInstaller()
     UniqueHandle heldForLaunch(
         CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (heldForLaunch && CheckInstaller(path, expectedInstallerHash_) == InstallerVerdict::Genuine) {
-        LaunchInstaller(window_, path);
+        // The started installer reads its own file as it runs; it stays.
+        if (LaunchInstaller(window_, path)) worker_.KeepLocalFile();
         return;
     }
-    // A refused file counts as a failed download; it is not left behind for
-    // anyone to start by hand.
+    // A refused file is not left behind for anyone to start by hand.
     heldForLaunch.reset();
     DeleteFileW(path.c_str());
-    OnDownloadFailed();
+    OnUpdateFailed(UpdateFailure::InstallerRefused);
 }
 
 void UpdateDialog::OnVersionFileArrived()

@@ -3,28 +3,42 @@
 
 #include "DownloadMessages.h"
 #include "DownloadWorker.h"
+#include "LoadedLibrary.h"
 #include "InstallerTrust.h"
 #include "StatusTextCache.h"
 #include "TextProvider.h"
+#include "UpdateDecision.h"
 
 // The updater's one window: fetches the version file, compares, fetches the
 // installer and hands it to the shell. The worker's fileName is the only
 // record of the step the update has reached.
+//
+// Any program on the desktop can send or post messages to the dialog. Only
+// the current download's own reports, read back from the worker, move it on;
+// every other report message is ignored, and no pointer from a message is
+// ever followed.
 class UpdateDialog {
 public:
-    // Runs the dialog modally from template IDD_UPDATE; gives back 1 when the
-    // installer was handed to the shell, 2 otherwise.
+    // Starts fetching the version file, then runs the dialog modally from
+    // template IDD_UPDATE; gives back 1 when the installer was handed to the
+    // shell, 2 otherwise. Download folders that earlier runs left are removed
+    // once the dialog has ended.
     INT_PTR Run(HINSTANCE instance, HWND owner);
 
 private:
+    // The progress benchmark reports into the running download as its thread does.
+    friend class UpdateDialogProbe;
+
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     void OnInitDialog();
-    void OnDownloadProgress(const DownloadProgress* report);
-    void OnDownloadDone(bool succeeded);
+    // generation: the wParam of the message, naming the download it reports on.
+    void OnDownloadProgress(WPARAM generation);
+    void OnDownloadDone(WPARAM generation);
     void OnInstall();
     void OnCancel();
-    void OnDownloadFailed();
+    // The failure box, with Retry and Cancel.
+    void OnUpdateFailed(UpdateFailure failure);
     // Starts the worker on its current file; each download looks its status
     // texts up afresh.
     void StartDownload();
@@ -46,6 +60,9 @@ private:
     // download begins. The Install command can be posted by any process at
     // any time, and acts only then.
     bool installerArrived_ = false;
+    // comctl32, loaded by Run for the dialog's controls and kept until the
+    // object goes.
+    LoadedLibrary commonControls_;
     // Declared last, destroyed first: destruction stops and waits for a
     // running download while the rest of the object still exists.
     DownloadWorker worker_;

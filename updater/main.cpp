@@ -1,5 +1,4 @@
 #include <windows.h>
-#include <commctrl.h>
 
 #include "InstanceMutexName.h"
 #include "UniqueHandle.h"
@@ -20,7 +19,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     const DWORD wait = WaitForSingleObject(mutex.get(), 100);
     if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return 0;
 
-    InitCommonControls();
     {
         // The dialog object goes before the mutex is closed: its worker stops
         // and waits for a running download first.

@@ -10,6 +10,9 @@ Routes (one server serves every test case):
   /fault/500/<name>                 500 with an HTML page
   /fault/html/<name>                200 with an HTML error page as the body
   /fault/reset/<bytes>/<name>       announces <bytes>, sends half, resets the connection
+  /fault/short/<bytes>/<name>       announces <bytes>, sends half, closes the connection in order
+  /fault/status/<code>/<name>       answers <code> (e.g. 204, 206, 300, 304) with what such an
+                                    answer carries: no body for 204 and 304, half of it for 206
   /fault/stall/<ms>/<bytes>/<name>  sends half, stalls <ms>, sends the rest
   /fault/trickle/<ms>/<bytes>/<name>  sends <bytes> in 64-byte pieces, <ms> apart
   /requests                         the paths requested so far, one a line
@@ -18,9 +21,9 @@ A test can also make one file of /files/ misbehave while the others are served
 as they are: server.file_faults["name"] = "reset" answers a request for
 that name as /fault/reset/<size>/name would, with the file's own bytes
 (sizes in the plan are ignored: "stall/5000" stalls the file for 5 s halfway,
-"trickle/20" sends it in 64-byte pieces 20 ms apart). One more fault exists for
-files only: "truncate" serves the first half of the file, as a complete answer
-(a partial upload on the server).
+"trickle/20" sends it in 64-byte pieces 20 ms apart, "status/206" answers 206
+with half of it). One more fault exists for files only: "truncate" serves the
+first half of the file, as a complete answer (a partial upload on the server).
 
 A double slash in a path is kept as it came ("/files//a" serves "a" and is
 logged as "/files//a"). Every wait is bounded: stalls and trickles are capped,
@@ -148,6 +151,33 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(body[:size // 2] if body is not None else pattern_bytes(0, size // 2))
             time.sleep(0.2)  # let the first half reach the client before the reset
             return self.reset()
+        if kind == "short":
+            # The whole length announced, half of it sent, then an orderly end
+            # of the connection: no reset, so the client sees a clean close.
+            size = len(body) if body is not None else int(args[0])
+            self.send_headers(200, size)
+            self.wfile.write(body[:size // 2] if body is not None else pattern_bytes(0, size // 2))
+            self.close_connection = True
+            return None
+        if kind == "status":
+            status = int(args[0])
+            body = body if body is not None else pattern_bytes(0, 1000)
+            if status in (204, 304):
+                self.send_response(status)
+                self.send_header("Cache-Control", "no-cache")
+                self.end_headers()
+                return None
+            if status == 206:
+                half = body[:len(body) // 2]
+                self.send_response(206)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Content-Range", f"bytes 0-{max(len(half) - 1, 0)}/{len(body)}")
+                self.send_header("Content-Length", str(len(half)))
+                self.end_headers()
+                if not self.head:
+                    self.wfile.write(half)
+                return None
+            return self.send_body(body, status=status)
         if kind == "stall":
             wait_ms = min(int(args[0]), MAX_WAIT_MS)
             size = len(body) if body is not None else int(args[1])

@@ -5,7 +5,8 @@
 //
 //   dialog MS         wait for the update dialog; "ok" or "timeout"
 //   state             caption, status text, bar position, Install visible
-//   msgbox MS         wait for a message box; its caption, text and buttons
+//   msgbox MS [POLL]  wait for a message box, looking every POLL ms (default 50);
+//                     its caption, text and buttons
 //   press ID          click button ID of the message box, or else the dialog
 //   gone MS           wait until neither window is left
 //   rect WHICH        the screen rectangle, frame included, of the message box
@@ -17,6 +18,8 @@
 //   kill-updaters     end every Quillon.exe still running (clean-up between cases)
 //   abandon-mutex     leave the updater's instance mutex abandoned: a thread
 //                     takes it and ends without releasing it
+//   hold-file PATH    open the file for reading and share it with nobody, until
+//                     release-file ("ok", or "error <code>" when it cannot be held)
 //
 // Texts are written as UTF-8 with "\n" spelled out.
 #include <windows.h>
@@ -86,13 +89,13 @@ HWND FindDialog(int childId)
     return search.found;
 }
 
-HWND WaitFor(int childId, DWORD milliseconds)
+HWND WaitFor(int childId, DWORD milliseconds, DWORD pollMs = 50)
 {
     const DWORD start = GetTickCount();
     for (;;) {
         if (HWND window = FindDialog(childId)) return window;
         if (GetTickCount() - start >= milliseconds) return nullptr;
-        Sleep(50);
+        Sleep(pollMs);
     }
 }
 
@@ -114,6 +117,8 @@ void SetProductValue(HKEY root, const wchar_t* path, const std::wstring& name, D
 
 // Kept open so the abandoned mutex outlives the thread that abandoned it.
 UniqueHandle g_abandonedMutex;
+// A file held open without sharing, for hold-file.
+UniqueHandle g_heldFile;
 
 DWORD WINAPI TakeMutexAndLeave(void* mutex)
 {
@@ -135,7 +140,8 @@ void Handle(const std::string& command, const std::string& argument, const std::
                "\tinstall_visible=" + (IsWindowVisible(GetDlgItem(dialog, kInstallId)) ? "1" : "0") +
                "\tcancel=" + Utf8(WindowText(GetDlgItem(dialog, IDCANCEL))));
     } else if (command == "msgbox") {
-        HWND box = WaitFor(kMessageTextId, wait);
+        const DWORD poll = rest.empty() ? 50 : static_cast<DWORD>(std::strtoul(rest.c_str(), nullptr, 10));
+        HWND box = WaitFor(kMessageTextId, wait, poll > 0 ? poll : 1);
         if (!box) return Answer("timeout");
         std::string buttons;
         for (int id : {IDOK, IDCANCEL, IDRETRY})
@@ -186,6 +192,13 @@ void Handle(const std::string& command, const std::string& argument, const std::
         g_abandonedMutex.reset(CreateMutexW(nullptr, FALSE, InstanceMutexName(session).c_str()));
         UniqueHandle thread(CreateThread(nullptr, 0, TakeMutexAndLeave, g_abandonedMutex.get(), 0, nullptr));
         Answer(g_abandonedMutex && thread && WaitForSingleObject(thread.get(), 5000) == WAIT_OBJECT_0 ? "ok" : "error");
+    } else if (command == "hold-file") {
+        const std::wstring path = Wide(argument + (rest.empty() ? "" : " " + rest));
+        g_heldFile.reset(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        Answer(g_heldFile ? "ok" : "error " + std::to_string(GetLastError()));
+    } else if (command == "release-file") {
+        g_heldFile.reset();
+        Answer("ok");
     } else if (command == "release-mutex") {
         g_abandonedMutex.reset();
         Answer("ok");

@@ -6,8 +6,10 @@ never a crash, never a process that stays behind.
 
 Where Windows and Wine 8 differ, a case allows both outcomes and says which is
 whose: Wine's urlmon never ends a download whose connection was reset. An
-HTTP error status fails the download on both, and only a whole Windows
-program is ever handed to the shell."""
+HTTP error status fails the download on both, so do 204, 206 and a 3xx that
+was not followed, and a body shorter than its announced length; only a whole
+Windows program is ever handed to the shell. No run leaves a downloaded file
+behind but an installer it started."""
 import hashlib
 import pathlib
 import sys
@@ -68,6 +70,10 @@ class FaultMatrix(harness.UpdaterCase):
             (VERSION_FILE, "trickle/20", False, {STARTED}),       # slow, but whole
             (VERSION_FILE, "truncate", False, {UP_TO_DATE, STARTED}),  # half the file may still hold the number
             (VERSION_FILE, "reset", False, {FAILED, CANCELLED}),  # Windows: failed; Wine: never ends
+            (VERSION_FILE, "short", False, {FAILED}),             # closed in order before its announced length
+            (VERSION_FILE, "status/204", False, {FAILED}),        # no body: not the file
+            (VERSION_FILE, "status/206", False, {FAILED}),        # a part of it
+            (VERSION_FILE, "status/300", False, {FAILED}),        # a redirect without a target, not followed
             (INSTALLER, "404", False, {FAILED}),
             (INSTALLER, "404", True, {FAILED}),
             (INSTALLER, "html", False, {FAILED}),                 # a page sent with 200 is no program
@@ -76,6 +82,8 @@ class FaultMatrix(harness.UpdaterCase):
             (INSTALLER, "reset", True, {FAILED, CANCELLED}),
             (INSTALLER, "truncate", False, {FAILED}),             # sections missing: no whole program
             (INSTALLER, "truncate", True, {FAILED}),
+            (INSTALLER, "short", False, {FAILED}),
+            (INSTALLER, "status/206", False, {FAILED}),
             (INSTALLER, "stall/3000", True, {STARTED}),           # a pause halfway, then the rest
         ]
         for name, fault, with_hash, allowed in cases:
@@ -92,8 +100,11 @@ class FaultMatrix(harness.UpdaterCase):
                 self.assertEqual(code, 0)
                 if result != STARTED:
                     self.assertEqual(self.installer_marks(), [])
+                    self.assertEqual(self.download_dirs(), [], "a downloaded file stayed behind")
 
     def test_cancel_during_a_stalled_download(self):
+        # The download outlives the process's wait for it: the process ends
+        # while the download is still running, and leaves no file behind.
         server = self.prepare(with_hash=False)
         server.file_faults[INSTALLER] = "stall/15000"
         self.start_updater()
@@ -110,6 +121,7 @@ class FaultMatrix(harness.UpdaterCase):
         print(f"\n  stalled download: the process exits {time.time() - pressed:.1f} s after Cancel",
               file=sys.stderr)
         self.assertEqual(self.installer_marks(), [])
+        self.assertEqual(self.download_dirs(), [], "a downloaded file stayed behind")
 
 
 if __name__ == "__main__":

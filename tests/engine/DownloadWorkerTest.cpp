@@ -12,6 +12,7 @@
 #include "DownloadMessages.h"
 #include "DownloadWorker.h"
 #include "EngineSupport.h"
+#include "UniqueHandle.h"
 
 namespace {
 constexpr DWORD kDownloadTimeoutMs = 30000;
@@ -32,7 +33,19 @@ protected:
     {
         server = UpdateServer();
         if (server.empty()) GTEST_SKIP() << "QUILLON_UPDATE_SERVER not set; run through run_engine_tests.py";
+        ReadBackFrom(owner, worker);
         worker.Init(owner.get());
+    }
+
+    // The owner reads reports and outcomes back from the worker, as the dialog does.
+    static void ReadBackFrom(OwnerWindow& window, DownloadWorker& from)
+    {
+        window.readProgress = [&from](WPARAM generation, DownloadProgress& report) {
+            return from.ReadProgress(generation, report);
+        };
+        window.takeOutcome = [&from](WPARAM generation, bool& arrived) {
+            return from.TakeOutcome(generation, arrived);
+        };
     }
     void TearDown() override
     {
@@ -55,14 +68,18 @@ protected:
         owner.Drain();
     }
 
-    void ExpectEveryReportSentAndFolded()
+    // ended: the download has ended, and no report may follow its completion.
+    void ExpectEveryReportSentAndFolded(bool ended = true)
     {
         for (const SeenReport& seen : owner.reports) {
             EXPECT_TRUE(seen.sentByAnotherThread) << "a report that was not sent by the download thread";
-            EXPECT_GE(seen.record.statusCode, 1u);
-            EXPECT_LE(seen.record.statusCode, 34u);
+            EXPECT_GE(seen.record.statusCode, 1u) << "a report that could not be read back";
+            EXPECT_LE(seen.record.statusCode, 34u) << "a report that could not be read back";
+            EXPECT_EQ(seen.generation, owner.reports.front().generation) << "reports of two downloads";
         }
-        EXPECT_EQ(owner.reportsWhenDone, owner.reports.size()) << "a report came after the completion";
+        if (ended) {
+            EXPECT_EQ(owner.reportsWhenDone, owner.reports.size()) << "a report came after the completion";
+        }
     }
 
     std::wstring server;
@@ -136,6 +153,9 @@ TEST_F(DownloadWorkerTest, ServerFaultsEndInOneCompletion)
         {L"/fault/500", "500 page", Fails, false},
         {L"/files/no-such-dir", "missing file (404)", Fails, false},
         {L"/fault/html", "HTML error page with status 200", Arrives, false},
+        {L"/fault/status/204", "204 No Content", Fails, false},
+        {L"/fault/status/206", "206 with a part of the body", Fails, false},
+        {L"/fault/short/200000", "body closed before the announced length", Fails, false},
         {L"/fault/reset/200000", "connection reset mid-body", AsTheMonikerSays, true},
     };
     ScratchDirectory scratch;
@@ -186,9 +206,10 @@ TEST_F(DownloadWorkerTest, RetryAfterAnErrorStatusFetchesTheFile)
     EXPECT_EQ(GetPrivateProfileIntW(L"ServerSoftVersion", L"LatestVersion", 0, worker.LocalPath().c_str()), 9u);
 }
 
-// A directory that vanished, or a directory where the file should go: the
-// file cannot be written, and the completion follows the moniker's verdict.
-TEST_F(DownloadWorkerTest, UnwritableDownloadPathEndsInOneCompletion)
+// A directory that is not there, or a directory where the file should go:
+// no file can be written, and the download fails, whatever the moniker says
+// (Wine's answers S_OK to both).
+TEST_F(DownloadWorkerTest, UnwritableDownloadPathIsAFailedDownload)
 {
     ScratchDirectory scratch;
     const HRESULT intoMissing =
@@ -199,14 +220,17 @@ TEST_F(DownloadWorkerTest, UnwritableDownloadPathEndsInOneCompletion)
     worker.fileName = L"WRZ_QVLVer.ini";
     ASSERT_TRUE(CreateDirectoryW(worker.LocalPath().c_str(), nullptr));
     Download(server + L"/files", L"WRZ_QVLVer.ini");
-    ASSERT_EQ(owner.done.size(), 1u);
-    EXPECT_EQ(owner.done[0], SUCCEEDED(ontoDirectory) ? 1u : 0u);
+    EXPECT_EQ(owner.done, std::vector<WPARAM>{0});
     EXPECT_TRUE(DirectoryExists(worker.LocalPath()));
+    RemoveDirectoryW(worker.LocalPath().c_str());
 
-    RemoveTree(worker.DownloadDir());
-    Download(server + L"/files", L"WRZ_QVLVer.ini");
-    ASSERT_EQ(owner.done.size(), 1u);
-    EXPECT_EQ(owner.done[0], SUCCEEDED(intoMissing) ? 1u : 0u);
+    // A name with a folder in it that does not exist below the download
+    // folder; the server answers its URL with the file.
+    const std::wstring name = L"missing\\WRZ_QVLVer.ini";
+    ASSERT_TRUE(SUCCEEDED(DownloadDirectly(DownloadUrl(server + L"/files", name), scratch / L"direct.ini")));
+    ASSERT_TRUE(FileExists(scratch / L"direct.ini")) << "the server does not answer the URL with the file";
+    Download(server + L"/files", name);
+    EXPECT_EQ(owner.done, std::vector<WPARAM>{0});
     EXPECT_FALSE(FileExists(worker.LocalPath()));
     std::cout << "  moniker into a missing directory: 0x" << std::hex << static_cast<unsigned long>(intoMissing)
               << ", onto a directory: 0x" << static_cast<unsigned long>(ontoDirectory) << std::dec << "\n";
@@ -229,6 +253,72 @@ TEST_F(DownloadWorkerTest, SlowAndStallingServersDeliverTheWholeFile)
     EXPECT_TRUE(ReadFileBytes(worker.LocalPath()) == PatternBytes(65536));
 }
 
+// Only the current download's own messages can be read back: a made-up
+// completion or report, one of an earlier download, or any with a generation
+// of its own finds nothing, and the outcome is handed out once, after the end.
+TEST_F(DownloadWorkerTest, MessagesOfOtherDownloadsOrMadeUpOnesFindNothing)
+{
+    Download(server + L"/files", L"WRZ_QVLVer.ini");
+    ASSERT_EQ(owner.done, std::vector<WPARAM>{1});
+    ASSERT_FALSE(owner.reports.empty());
+    const WPARAM first = owner.reports.front().generation;
+
+    owner.reports.clear();
+    owner.done.clear();
+    worker.baseUrl = server + L"/fault/trickle/30/2048";  // some seconds of reports
+    worker.fileName = L"trickle.bin";
+    worker.Start();
+    ASSERT_TRUE(owner.PumpUntil([&] { return !owner.reports.empty(); }, kDownloadTimeoutMs));
+    const WPARAM current = owner.reports.front().generation;
+    EXPECT_NE(current, first);
+
+    DownloadProgress report{};
+    bool arrived = false;
+    for (WPARAM forged : {first, current + 1, current - 1, WPARAM{0}, ~WPARAM{0}}) {
+        EXPECT_FALSE(worker.ReadProgress(forged, report)) << forged;
+        EXPECT_FALSE(worker.TakeOutcome(forged, arrived)) << forged;
+    }
+    EXPECT_TRUE(worker.ReadProgress(current, report));
+    EXPECT_FALSE(worker.TakeOutcome(current, arrived)) << "the download still runs";
+
+    // A completion posted mid-download, even with the right generation, and
+    // one with wParam 1 (success, as the message used to say it).
+    PostMessageW(owner.get(), WM_DOWNLOAD_DONE, current, 0);
+    PostMessageW(owner.get(), WM_DOWNLOAD_DONE, 1, 0);
+    ASSERT_TRUE(owner.PumpUntil([&] { return owner.done.size() >= 3; }, kDownloadTimeoutMs));
+    EXPECT_EQ(owner.done, (std::vector<WPARAM>{kOutcomeNotTaken, kOutcomeNotTaken, 1}));
+    EXPECT_FALSE(worker.TakeOutcome(current, arrived)) << "handed out once";
+    worker.Stop();
+    EXPECT_FALSE(worker.ReadProgress(current, report)) << "a stopped download is no longer the current one";
+    EXPECT_TRUE(ReadFileBytes(worker.LocalPath()) == PatternBytes(2048));
+}
+
+// The fetch may begin before the owner window exists: its reports and its
+// end are held, and reach the window once it is named.
+TEST_F(DownloadWorkerTest, ReportsAreHeldUntilTheOwnerIsNamed)
+{
+    DownloadWorker early;
+    OwnerWindow later;
+    ReadBackFrom(later, early);
+    early.Init(nullptr);
+    early.baseUrl = server + L"/files";
+    early.fileName = L"WRZ_QVLVer.ini";
+    early.Start();
+    const DWORD start = GetTickCount();
+    while (!FileExists(early.LocalPath()) && GetTickCount() - start < kDownloadTimeoutMs) Sleep(20);
+    Sleep(300);  // the end comes after the file
+    later.Drain();
+    EXPECT_TRUE(later.reports.empty() && later.done.empty());
+
+    early.AttachOwner(later.get());
+    ASSERT_TRUE(later.PumpUntil([&] { return !later.done.empty(); }, kDownloadTimeoutMs));
+    EXPECT_EQ(later.done, std::vector<WPARAM>{1});
+    ASSERT_EQ(later.reports.size(), 1u) << "the latest report, announced once";
+    EXPECT_NE(later.reports[0].record.statusCode, 0xDEADu);
+    early.Stop();
+    RemoveTree(early.DownloadDir());
+}
+
 // How long a cancelled download may take to end. Windows' moniker gives up at
 // the next report, within moments. Wine's (8.0) reports nothing between the
 // first block and the end of the body and disregards E_ABORT from OnProgress
@@ -240,40 +330,49 @@ DWORD CancelBoundMs()
     return RunsUnderWine() ? 30000 : 5000;
 }
 
-// Stop during a large download: the report at which it gives up still
-// reaches the owner, the download fails, and the thread ends. Stop waits for
-// the thread, so it runs beside this thread, which keeps handling the
-// reports as the dialog's thread would.
-TEST_F(DownloadWorkerTest, StopDuringALargeDownloadEndsItAsAFailure)
+// Stop on the owner's own thread during a large download, while the
+// download thread waits in a send to that thread: the wait serves the send,
+// the download goes on to its next report and gives up (or, under Wine,
+// whose moniker disregards E_ABORT, runs to its end), and Stop returns.
+// Waiting without serving, both threads would wait for each other for good.
+// From the start of the wait the download is no longer the current one: its
+// completion, which comes once, finds nothing to take.
+TEST_F(DownloadWorkerTest, StopWhileTheDownloadWaitsInASendToThisThread)
 {
-    owner.done.clear();
     worker.baseUrl = server + L"/large/" + std::to_wstring(largeMegabytes);
     worker.fileName = L"WRZ_QVL_Keyward_Install.exe";
     worker.Start();
     ASSERT_TRUE(owner.PumpUntil([&] { return owner.MaxProgress() > 0 || !owner.done.empty(); }, kDownloadTimeoutMs));
-    ASSERT_TRUE(owner.done.empty()) << "the large download ended before it could be cancelled";
+    ASSERT_TRUE(owner.done.empty()) << "the large download ended before it could be stopped";
     ASSERT_LT(owner.MaxProgress(), largeMegabytes * 1024u * 1024u);
-
-    const DWORD cancelledAt = GetTickCount();
-    bool stopped = false;
-    std::thread stopper([&] {
-        worker.Stop();
-        stopped = true;
+    ExpectEveryReportSentAndFolded(false);
+    const std::size_t readBefore = owner.reports.size();
+    // No more pumping here: the download's next report waits for this thread.
+    Sleep(500);
+    // A hang is caught here rather than by the wrapper's time-out.
+    UniqueHandle stopped(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread watchdog([&] {
+        if (WaitForSingleObject(stopped.get(), CancelBoundMs() + 30000) != WAIT_OBJECT_0) {
+            std::cout << "Stop did not return: the download and this thread wait for each other\n" << std::flush;
+            ExitProcess(3);
+        }
     });
-    const bool ended = owner.PumpUntil([&] { return !owner.done.empty(); }, kDownloadTimeoutMs);
-    stopper.join();
-    const DWORD elapsed = GetTickCount() - cancelledAt;
-    ASSERT_TRUE(ended);
-    EXPECT_TRUE(stopped);
+    const DWORD start = GetTickCount();
+    worker.Stop();
+    const DWORD elapsed = GetTickCount() - start;
+    SetEvent(stopped.get());
+    watchdog.join();
     EXPECT_LT(elapsed, CancelBoundMs());
-    std::cout << "  cancelled download ended after " << elapsed << " ms\n";
+    std::cout << "  Stop returned after " << elapsed << " ms\n";
+    EXPECT_GT(owner.reports.size(), readBefore) << "the report the download waited with was not served";
+    for (std::size_t i = readBefore; i < owner.reports.size(); ++i)
+        EXPECT_TRUE(owner.reports[i].sentByAnotherThread);
+
     owner.Drain();
-    ASSERT_EQ(owner.done.size(), 1u);
+    EXPECT_EQ(owner.done, std::vector<WPARAM>{kOutcomeNotTaken}) << "one completion, of a download no longer current";
     if (!RunsUnderWine()) {
-        EXPECT_EQ(owner.done[0], 0u);
+        EXPECT_FALSE(FileExists(worker.LocalPath())) << "a cancelled download leaves no file";
     }
-    EXPECT_EQ(owner.reportsWhenDone, owner.reports.size());
-    ExpectEveryReportSentAndFolded();
 }
 
 // The dialog closes during a download: its window is gone before the worker
@@ -283,6 +382,7 @@ TEST_F(DownloadWorkerTest, DestructionAfterTheWindowIsGoneCancelsTheDownload)
 {
     OwnerWindow closingOwner;
     auto closingWorker = std::make_unique<DownloadWorker>();
+    ReadBackFrom(closingOwner, *closingWorker);
     closingWorker->Init(closingOwner.get());
     closingWorker->baseUrl = server + L"/large/" + std::to_wstring(largeMegabytes);
     closingWorker->fileName = L"WRZ_QVL_Keyward_Install.exe";
@@ -297,6 +397,7 @@ TEST_F(DownloadWorkerTest, DestructionAfterTheWindowIsGoneCancelsTheDownload)
     EXPECT_LT(GetTickCount() - start, CancelBoundMs());
     EXPECT_TRUE(underway);
     EXPECT_TRUE(closingOwner.done.empty());
+    EXPECT_FALSE(DirectoryExists(directory)) << "the download folder stayed behind";
     RemoveTree(directory);
 }
 // A download that does not end when cancelled (no data arrive, so no report
@@ -304,11 +405,14 @@ TEST_F(DownloadWorkerTest, DestructionAfterTheWindowIsGoneCancelsTheDownload)
 // reset; here the thread may also sit in a report to this very thread):
 // destruction gives up after kStopWaitOnDestructionMs instead of keeping the
 // process alive. The thread works on its own copy of the job, so it still
-// ends cleanly later and reports to the window, which lives on here.
+// ends cleanly later and reports to the window, which lives on here. Nothing
+// of the download stays behind: the folder goes with the worker, and the
+// download that outlived it finds no folder to write into.
 TEST_F(DownloadWorkerTest, DestructionGivesUpOnADownloadThatDoesNotEnd)
 {
     OwnerWindow stallOwner;
     auto stalled = std::make_unique<DownloadWorker>();
+    ReadBackFrom(stallOwner, *stalled);
     stalled->Init(stallOwner.get());
     // Half of the file, then 20 s of silence, then the rest.
     stalled->baseUrl = server + L"/fault/stall/20000/400000";
@@ -317,15 +421,20 @@ TEST_F(DownloadWorkerTest, DestructionGivesUpOnADownloadThatDoesNotEnd)
     ASSERT_TRUE(stallOwner.PumpUntil([&] { return stallOwner.MaxProgress() > 0; }, kDownloadTimeoutMs));
     const std::wstring directory = stalled->DownloadDir();
 
+    // Once the worker is gone there is nothing to read back; the messages alone count.
+    stallOwner.readProgress = nullptr;
+    stallOwner.takeOutcome = nullptr;
     const DWORD start = GetTickCount();
     stalled.reset();
     const DWORD elapsed = GetTickCount() - start;
     std::cout << "  destruction returned after " << elapsed << " ms\n";
     EXPECT_LT(elapsed, kStopWaitOnDestructionMs + 3000);
+    EXPECT_FALSE(DirectoryExists(directory)) << "the download folder stayed behind";
 
     EXPECT_TRUE(stallOwner.PumpUntil([&] { return !stallOwner.done.empty(); }, kDownloadTimeoutMs))
         << "the abandoned download never reported its end";
     stallOwner.Drain();
+    EXPECT_FALSE(DirectoryExists(directory)) << "the download that outlived the worker left its file";
     RemoveTree(directory);
 }
 }  // namespace

@@ -45,21 +45,25 @@ void OwnerWindow::Destroy()
 LRESULT CALLBACK OwnerWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto* owner = reinterpret_cast<OwnerWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (owner && (message == WM_DOWNLOAD_PROGRESS || message == WM_DOWNLOAD_DONE) && lParam != 0) {
+        // No report carries anything in lParam: a fault the tests catch.
+        owner->done.push_back(kOutcomeNotTaken);
+        return 0;
+    }
     if (owner && message == WM_DOWNLOAD_PROGRESS) {
         SeenReport seen{};
-        if (lParam) {
-            seen.record = *reinterpret_cast<const DownloadProgress*>(lParam);
-            if (seen.record.statusText) seen.statusText = seen.record.statusText;
-        } else {
-            seen.record.statusCode = 0xDEAD;  // a report without a record is a fault the tests catch
-        }
+        seen.generation = wParam;
+        if (!owner->readProgress || !owner->readProgress(wParam, seen.record))
+            seen.record.statusCode = 0xDEAD;  // a report that cannot be read back is a fault the tests catch
         seen.sentByAnotherThread = InSendMessage() != FALSE;
         owner->reports.push_back(seen);
         return 0;
     }
     if (owner && message == WM_DOWNLOAD_DONE) {
         if (owner->done.empty()) owner->reportsWhenDone = owner->reports.size();
-        owner->done.push_back(wParam);
+        bool arrived = false;
+        owner->done.push_back(owner->takeOutcome && owner->takeOutcome(wParam, arrived) ? (arrived ? 1 : 0)
+                                                                                          : kOutcomeNotTaken);
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);

@@ -11,13 +11,17 @@
 
 // A progress report as the owner window saw it.
 struct SeenReport {
-    DownloadProgress record;
-    std::wstring statusText;
+    WPARAM generation;         // the message's wParam
+    DownloadProgress record;   // read back for that generation; statusCode 0xDEAD when nothing could be
     bool sentByAnotherThread;  // InSendMessage: it came through a cross-thread send
 };
 
+// What done records for a completion whose outcome could not be taken.
+constexpr WPARAM kOutcomeNotTaken = 0xBAD;
+
 // A message-only window on the test's thread that plays the download's owner:
-// it records every WM_DOWNLOAD_PROGRESS and WM_DOWNLOAD_DONE it receives.
+// it records every WM_DOWNLOAD_PROGRESS and WM_DOWNLOAD_DONE it receives,
+// reading the report or the outcome back as the dialog does.
 class OwnerWindow {
 public:
     OwnerWindow();
@@ -33,8 +37,13 @@ public:
     // Dispatches whatever is queued now, without waiting.
     void Drain();
 
+    // How a message's report and outcome are read back, given the message's
+    // generation; typically the worker's ReadProgress and TakeOutcome.
+    std::function<bool(WPARAM, DownloadProgress&)> readProgress;
+    std::function<bool(WPARAM, bool&)> takeOutcome;
+
     std::vector<SeenReport> reports;
-    std::vector<WPARAM> done;
+    std::vector<WPARAM> done;  // 1 arrived, 0 failed, kOutcomeNotTaken
     std::size_t reportsWhenDone = 0;  // reports seen when the first WM_DOWNLOAD_DONE came
     std::uint32_t MaxProgress() const;
 

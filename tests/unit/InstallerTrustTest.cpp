@@ -33,16 +33,42 @@ Sha256Digest DigestFromHex(const char* hex)
 // SHA-256("abc")
 constexpr const char* kAbc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
-TEST(SignatureStateFromTrustResult, OnlyNoSignatureCountsAsUnsigned)
+// Fails closed: a file counts as unsigned only when the platform says there
+// is no signature and the reason it gives is one of the three that mean so.
+// TRUST_E_NOSIGNATURE with any other reason is a file it could not judge.
+TEST(SignatureStateFromTrustResult, OnlyAnUnsignedReasonCountsAsUnsigned)
 {
-    EXPECT_EQ(SignatureStateFromTrustResult(ERROR_SUCCESS), SignatureState::Valid);
-    EXPECT_EQ(SignatureStateFromTrustResult(TRUST_E_NOSIGNATURE), SignatureState::Unsigned);
-    // What Windows answers for a tampered file, an expired or untrusted
-    // certificate, a revoked one, an unknown file form, a file it cannot open.
-    for (long result : {TRUST_E_BAD_DIGEST, CERT_E_EXPIRED, CERT_E_UNTRUSTEDROOT, CERT_E_REVOKED,
-                        TRUST_E_SUBJECT_FORM_UNKNOWN, TRUST_E_EXPLICIT_DISTRUST, CERT_E_WRONG_USAGE,
-                        static_cast<long>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))})
-        EXPECT_EQ(SignatureStateFromTrustResult(result), SignatureState::Invalid) << std::hex << result;
+    const long sharingViolation = static_cast<long>(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION));
+    struct Case { const char* name; long result; long lastError; SignatureState expected; };
+    const Case cases[] = {
+        {"valid", ERROR_SUCCESS, ERROR_SUCCESS, SignatureState::Valid},
+        {"no signature", TRUST_E_NOSIGNATURE, TRUST_E_NOSIGNATURE, SignatureState::Unsigned},
+        {"a form that carries none", TRUST_E_NOSIGNATURE, TRUST_E_SUBJECT_FORM_UNKNOWN, SignatureState::Unsigned},
+        {"no provider for the form", TRUST_E_NOSIGNATURE, TRUST_E_PROVIDER_UNKNOWN, SignatureState::Unsigned},
+        // The same answer for a file that could not be read.
+        {"held open without sharing", TRUST_E_NOSIGNATURE, sharingViolation, SignatureState::Invalid},
+        {"held open, plain Win32 reason", TRUST_E_NOSIGNATURE, ERROR_SHARING_VIOLATION, SignatureState::Invalid},
+        {"access denied", TRUST_E_NOSIGNATURE, static_cast<long>(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)),
+         SignatureState::Invalid},
+        {"no reason given", TRUST_E_NOSIGNATURE, ERROR_SUCCESS, SignatureState::Invalid},
+        {"a bad signature format", TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST, SignatureState::Invalid},
+        // Verdicts on a signature that is there, and other failures.
+        {"tampered", TRUST_E_BAD_DIGEST, TRUST_E_BAD_DIGEST, SignatureState::Invalid},
+        {"expired", CERT_E_EXPIRED, CERT_E_EXPIRED, SignatureState::Invalid},
+        {"untrusted root", CERT_E_UNTRUSTEDROOT, CERT_E_UNTRUSTEDROOT, SignatureState::Invalid},
+        {"revoked", CERT_E_REVOKED, CERT_E_REVOKED, SignatureState::Invalid},
+        {"distrusted", TRUST_E_EXPLICIT_DISTRUST, TRUST_E_EXPLICIT_DISTRUST, SignatureState::Invalid},
+        {"not for code signing", CERT_E_WRONG_USAGE, CERT_E_WRONG_USAGE, SignatureState::Invalid},
+        {"form unknown as the answer itself", TRUST_E_SUBJECT_FORM_UNKNOWN, TRUST_E_SUBJECT_FORM_UNKNOWN,
+         SignatureState::Invalid},
+        {"provider unknown as the answer itself", TRUST_E_PROVIDER_UNKNOWN, TRUST_E_PROVIDER_UNKNOWN,
+         SignatureState::Invalid},
+        // What Wine answers for a file held open elsewhere, and a missing one.
+        {"sharing violation as the answer", ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION, SignatureState::Invalid},
+        {"missing file", static_cast<long>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)), ERROR_FILE_NOT_FOUND,
+         SignatureState::Invalid},
+    };
+    for (const Case& c : cases) EXPECT_EQ(SignatureStateFromTrustResult(c.result, c.lastError), c.expected) << c.name;
 }
 
 TEST(SamePublisher, OrganisationAndCommonNameMustBothMatch)

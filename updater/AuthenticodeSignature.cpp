@@ -5,6 +5,7 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include "CertificateNames.h"
 #include "LoadedLibrary.h"
 
 namespace {
@@ -74,21 +75,6 @@ private:
     LONG result_ = 0;
     LONG reason_ = 0;
 };
-
-// One attribute of the certificate's subject (the first one when it repeats);
-// empty when the subject has none.
-std::wstring SubjectAttribute(const TrustFunctions& trust, PCCERT_CONTEXT certificate, const char* oid)
-{
-    // Subject attributes are limited to a few hundred characters by the
-    // certificate profiles; a longer one is cut here, which makes it match
-    // nothing it was not already equal to in its first 511 characters.
-    wchar_t text[512];
-    const DWORD length =
-        trust.nameString(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(oid), text, ARRAYSIZE(text));
-    // The length counts the terminator; 1 means no such attribute.
-    if (length <= 1) return std::wstring();
-    return std::wstring(text, length - 1);
-}
 }  // namespace
 
 FileSignature ReadFileSignature(const std::wstring& path)
@@ -105,10 +91,6 @@ FileSignature ReadFileSignature(const std::wstring& path)
     signature.trustResult = verification.Result();
     signature.trustReason = verification.Reason();
     signature.state = SignatureStateFromTrustResult(verification.Result(), verification.Reason());
-
-    if (PCCERT_CONTEXT certificate = verification.SignerCertificate()) {
-        signature.signer.organization = SubjectAttribute(trust, certificate, szOID_ORGANIZATION_NAME);
-        signature.signer.commonName = SubjectAttribute(trust, certificate, szOID_COMMON_NAME);
-    }
+    signature.signer = ReadPublisherName(trust.nameString, verification.SignerCertificate());
     return signature;
 }

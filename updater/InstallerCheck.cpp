@@ -5,14 +5,11 @@
 #include <vector>
 
 #include "AuthenticodeSignature.h"
-#include "FileSha256.h"
 #include "PeImage.h"
+#include "Sha256.h"
 #include "UniqueHandle.h"
 
 namespace {
-constexpr const wchar_t* kVersionSection = L"ServerSoftVersion";
-constexpr const wchar_t* kHashKey = L"InstallerSha256";
-
 // The running program's own path, however long. Empty when it cannot be read;
 // the signature read on an empty path then fails, and the rule stays on.
 std::wstring ProgramPath()
@@ -52,31 +49,22 @@ std::vector<std::uint8_t> ReadFileStart(const std::wstring& path, std::uint64_t&
     return bytes;
 }
 
-// detail says more about the verdict; may be empty.
-void TraceRefusal(InstallerVerdict verdict, const wchar_t* detail)
-{
-    wchar_t line[320];
-    wsprintfW(line, L"Quillon: installer refused: %s%s%s\n", DescribeVerdict(verdict), *detail ? L": " : L"", detail);
-    OutputDebugStringW(line);
-}
 }  // namespace
 
-ExpectedInstallerHash ReadExpectedInstallerHash(const std::wstring& versionFilePath)
+FileSignature ReadUpdaterSignature()
 {
-    // Room for one unit more than a well-formed value, so that a longer one
-    // reads as too long instead of being cut to a well-formed prefix.
-    constexpr DWORD kCapacity = 66;
-    wchar_t first[kCapacity];
-    wchar_t second[kCapacity];
-    // A missing key yields the default; two different defaults tell a missing
-    // key from one that is present, even with an empty value.
-    GetPrivateProfileStringW(kVersionSection, kHashKey, L"0", first, kCapacity, versionFilePath.c_str());
-    GetPrivateProfileStringW(kVersionSection, kHashKey, L"1", second, kCapacity, versionFilePath.c_str());
-    const bool present = lstrcmpW(first, second) == 0;
-    return ParseInstallerSha256(present, first);
+    return ReadFileSignature(ProgramPath());
 }
 
-InstallerVerdict CheckInstaller(const std::wstring& installerPath, const ExpectedInstallerHash& expected)
+void TraceRefusal(const wchar_t* what, const wchar_t* reason, const wchar_t* detail)
+{
+    wchar_t line[320];
+    wsprintfW(line, L"Quillon: %s refused: %s%s%s\n", what, reason, *detail ? L": " : L"", detail);
+    OutputDebugStringW(line);
+}
+
+InstallerVerdict CheckInstaller(const std::wstring& installerPath, const ExpectedInstallerHash& expected,
+                                const FileSignature& updater)
 {
     // Whatever else holds, only a program is handed to the shell: a page
     // served with 200 (a captive portal, a CDN's error page) would otherwise
@@ -85,13 +73,9 @@ InstallerVerdict CheckInstaller(const std::wstring& installerPath, const Expecte
     const std::vector<std::uint8_t> start = ReadFileStart(installerPath, fileSize);
     const ProgramImage image = JudgeProgramImage(start.data(), start.size(), fileSize);
     if (image != ProgramImage::Program) {
-        TraceRefusal(InstallerVerdict::NotAProgram, DescribeProgramImage(image));
+        TraceRefusal(L"installer", DescribeVerdict(InstallerVerdict::NotAProgram), DescribeProgramImage(image));
         return InstallerVerdict::NotAProgram;
     }
-    // An updater whose own file cannot be judged counts as signed, with no
-    // publisher that any installer could match: the rule must not switch
-    // itself off because the file could not be read.
-    const FileSignature updater = ReadFileSignature(ProgramPath());
     if (updater.state != SignatureState::Unsigned) {
         const FileSignature installer = ReadFileSignature(installerPath);
         const InstallerVerdict verdict = JudgeSignatures(updater, installer);
@@ -103,7 +87,7 @@ InstallerVerdict CheckInstaller(const std::wstring& installerPath, const Expecte
                       static_cast<unsigned long>(installer.trustReason),
                       static_cast<unsigned long>(updater.trustResult),
                       static_cast<unsigned long>(updater.trustReason));
-            TraceRefusal(verdict, answers);
+            TraceRefusal(L"installer", DescribeVerdict(verdict), answers);
             return verdict;
         }
     }
@@ -111,6 +95,6 @@ InstallerVerdict CheckInstaller(const std::wstring& installerPath, const Expecte
     const bool hashed =
         expected.kind == ExpectedInstallerHash::Kind::Present && HashFileSha256(installerPath, actual);
     const InstallerVerdict verdict = JudgeHash(expected, hashed, actual);
-    if (verdict != InstallerVerdict::Genuine) TraceRefusal(verdict, L"");
+    if (verdict != InstallerVerdict::Genuine) TraceRefusal(L"installer", DescribeVerdict(verdict), L"");
     return verdict;
 }

@@ -25,7 +25,9 @@ int ProgressPercent(std::uint32_t progress, std::uint32_t progressMax);
 // Why a step of the update failed. Each failure offers Retry.
 enum class UpdateFailure {
     DownloadFailed,    // the file did not arrive (network, server, cancel)
-    InstallerRefused,  // the installer arrived, but its checks refused it: nothing was started
+    // The update arrived but its checks refused it: the installer, or the
+    // signed announcement of a signed updater. Nothing was started.
+    InstallerRefused,
 };
 
 // The key of the text that the failure box shows.

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "AnnouncementCheck.h"
 #include "CommonControls.h"
 #include "InstallerCheck.h"
 #include "InstallerLaunch.h"
@@ -141,7 +142,8 @@ void UpdateDialog::StartCheckedInstaller()
     // that promise cannot be kept, so the file is refused unchecked.
     UniqueHandle heldForLaunch(
         CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (heldForLaunch && CheckInstaller(path, expectedInstallerHash_) == InstallerVerdict::Genuine) {
+    if (heldForLaunch &&
+        CheckInstaller(path, expectedInstallerHash_, UpdaterSignature()) == InstallerVerdict::Genuine) {
         // The started installer reads its own file as it runs; it stays.
         if (LaunchInstaller(window_, path)) worker_.KeepLocalFile();
         return;
@@ -159,11 +161,20 @@ void UpdateDialog::OnVersionFileArrived()
         GetPrivateProfileIntW(L"ServerSoftVersion", L"LatestVersion", 0, worker_.LocalPath().c_str());
     const std::wstring fallbackUrl = ReadProductString(L"SoftServerUrl");
     switch (DecideAfterVersionFile(installed, latest, IsWow64(), worker_.baseUrl, fallbackUrl)) {
-    case NextStep::FetchInstaller:
-        expectedInstallerHash_ = ReadExpectedInstallerHash(worker_.LocalPath());
+    case NextStep::FetchInstaller: {
+        // Checked before anything is fetched: a refused announcement starts
+        // no download, and Retry fetches the version file again.
+        const Announcement announcement = ReadAnnouncement(worker_.LocalPath());
+        if (CheckAnnouncement(latest, announcement, UpdaterSignature()) != AnnouncementVerdict::Genuine) {
+            OnUpdateFailed(UpdateFailure::InstallerRefused);
+            break;
+        }
+        // For a signed updater this is the signed hash, always present.
+        expectedInstallerHash_ = announcement.installerHash;
         worker_.fileName = kInstallerFileName;
         StartDownload();
         break;
+    }
     case NextStep::FetchVersionFromFallback:
         worker_.baseUrl = fallbackUrl;
         worker_.fileName = kVersionFileName;
@@ -174,6 +185,15 @@ void UpdateDialog::OnVersionFileArrived()
         EndDialog(window_, kResultOther);
         break;
     }
+}
+
+const FileSignature& UpdateDialog::UpdaterSignature()
+{
+    if (!updaterSignatureRead_) {
+        updaterSignature_ = ReadUpdaterSignature();
+        updaterSignatureRead_ = true;
+    }
+    return updaterSignature_;
 }
 
 void UpdateDialog::OnInstall()

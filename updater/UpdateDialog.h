@@ -47,6 +47,9 @@ private:
     // otherwise the download counts as failed.
     void StartCheckedInstaller();
     void ShowMessage(const wchar_t* textKey, UINT type, int* answer = nullptr);
+    // The updater's own signature, read at its first use and kept for the
+    // run: the file it was started from is the same throughout.
+    const FileSignature& UpdaterSignature();
 
     HWND window_ = nullptr;
     TextProvider texts_;
@@ -55,6 +58,8 @@ private:
     StatusTextCache statusTexts_{texts_};
     // InstallerSha256 of the version file that announced the installer.
     ExpectedInstallerHash expectedInstallerHash_;
+    FileSignature updaterSignature_;
+    bool updaterSignatureRead_ = false;
     // True only while a completely downloaded installer waits in LocalPath:
     // from its successful download until it is started, refused, or a new
     // download begins. The Install command can be posted by any process at

@@ -4,10 +4,10 @@
 #include <fstream>
 #include <string>
 
-#include "FileSha256.h"
-#include "InstallerCheck.h"
+#include "AnnouncementCheck.h"
 #include "InstallerTrust.h"
 #include "ScratchDirectory.h"
+#include "Sha256.h"
 
 namespace {
 using Kind = ExpectedInstallerHash::Kind;
@@ -198,7 +198,7 @@ TEST_F(VersionFileHash, MissingFileMeansNoHash)
     EXPECT_EQ(ReadExpectedInstallerHash(scratch / L"missing.ini").kind, Kind::Absent);
 }
 
-TEST(HashFileSha256, KnownDigestsAcrossReadChunks)
+TEST(Sha256, KnownDigestsOfFilesAcrossReadChunksAndOfBytes)
 {
     ScratchDirectory scratch;
     struct Case { std::string contents; const char* digest; };
@@ -214,6 +214,9 @@ TEST(HashFileSha256, KnownDigestsAcrossReadChunks)
         Sha256Digest digest{};
         ASSERT_TRUE(HashFileSha256(path, digest)) << c.contents.size();
         EXPECT_EQ(digest, DigestFromHex(c.digest)) << c.contents.size();
+        Sha256Digest inMemory{};
+        ASSERT_TRUE(HashBytesSha256(c.contents.data(), c.contents.size(), inMemory)) << c.contents.size();
+        EXPECT_EQ(inMemory, DigestFromHex(c.digest)) << c.contents.size();
     }
     Sha256Digest digest{};
     EXPECT_FALSE(HashFileSha256(scratch / L"missing.bin", digest));

@@ -8,10 +8,13 @@ public CA); its root is trusted only inside a Wine prefix, with trust_root.exe.
     test_pki.py sign DIR SIGNER INPUT OUTPUT    sign a PE file as SIGNER
 
 Signers:
-  vendor          the product's publisher
-  vendor-renewed  the same publisher's next certificate: same names, new key
-  vendor-expired  the same publisher's certificate that ran out in 2021
-  other           another publisher
+  vendor            the product's publisher
+  vendor-renewed    the same publisher's next certificate: same names, new key
+  vendor-expired    the same publisher's certificate that ran out in 2021
+  vendor-tls        the publisher's names on a certificate for TLS servers,
+                    not for code signing
+  vendor-stranger   the publisher's names from another CA, which nobody trusts
+  other             another publisher
 Signatures carry no timestamp, so an expired certificate does not verify.
 """
 import argparse
@@ -21,24 +24,31 @@ import sys
 import tempfile
 
 VENDOR = {"O": "Orvanta Test Vendor", "CN": "Orvanta Test Vendor Code Signing"}
+# name: (subject, validity or None, extensions, the CA that issues it)
 SIGNERS = {
-    "vendor": (VENDOR, None),
-    "vendor-renewed": (VENDOR, None),
-    "vendor-expired": (VENDOR, ("20200101000000Z", "20210101000000Z")),
-    "other": ({"O": "Other Software Ltd", "CN": "Other Software Ltd"}, None),
+    "vendor": (VENDOR, None, "code_signing", "ca"),
+    "vendor-renewed": (VENDOR, None, "code_signing", "ca"),
+    "vendor-expired": (VENDOR, ("20200101000000Z", "20210101000000Z"), "code_signing", "ca"),
+    "vendor-tls": (VENDOR, None, "tls_server", "ca"),
+    "vendor-stranger": (VENDOR, None, "code_signing", "stranger-ca"),
+    "other": ({"O": "Other Software Ltd", "CN": "Other Software Ltd"}, None, "code_signing", "ca"),
 }
-CA_SUBJECT = "/O=Quillon Test Authority/CN=Quillon Test Root CA"
+# The CAs: the test root, trusted where a test says so, and a stranger's.
+AUTHORITIES = {
+    "ca": "/O=Quillon Test Authority/CN=Quillon Test Root CA",
+    "stranger-ca": "/O=Stranger Test Authority/CN=Stranger Test Root CA",
+}
 
 CA_CONFIG = """\
 [ca]
 default_ca = test_ca
 [test_ca]
 dir = {dir}
-database = $dir/index.txt
-serial = $dir/serial
+database = $dir/{ca}-index.txt
+serial = $dir/{ca}-serial
 new_certs_dir = $dir/issued
-certificate = $dir/ca.pem
-private_key = $dir/ca.key
+certificate = $dir/{ca}.pem
+private_key = $dir/{ca}.key
 default_md = sha256
 default_days = 3650
 policy = any
@@ -51,6 +61,12 @@ commonName = supplied
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+[tls_server]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = serverAuth
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 [root]
@@ -74,27 +90,57 @@ class TestPki:
         return self.dir / "ca.der"
 
     def make(self):
-        """Creates the CA and every signer once; a second call keeps them."""
-        if (self.dir / "complete").exists():
-            return self
+        """Creates the CAs and every signer that is not there yet; what is
+        there is kept."""
         self.dir.mkdir(parents=True, exist_ok=True)
         (self.dir / "issued").mkdir(exist_ok=True)
-        (self.dir / "index.txt").write_text("")
-        (self.dir / "serial").write_text("1000\n")
-        config = self.dir / "ca.cnf"
-        config.write_text(CA_CONFIG.format(dir=self.dir))
-        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
-                "-days", "3650", "-subj", CA_SUBJECT, "-config", str(config), "-extensions", "root",
-                cwd=self.dir)
-        openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der", cwd=self.dir)
-        for name, (subject, validity) in SIGNERS.items():
+        for ca, subject in AUTHORITIES.items():
+            index = self.dir / f"{ca}-index.txt"
+            if not index.exists():
+                index.write_text("")
+            if (self.dir / f"{ca}.der").exists():
+                continue
+            config = self._config(ca)
+            openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{ca}.key", "-out", f"{ca}.pem",
+                    "-days", "3650", "-subj", subject, "-config", str(config), "-extensions", "root", cwd=self.dir)
+            openssl("x509", "-in", f"{ca}.pem", "-outform", "DER", "-out", f"{ca}.der", cwd=self.dir)
+        for name, (subject, validity, extensions, ca) in SIGNERS.items():
+            if (self.dir / f"{name}.pem").exists():
+                continue
             openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key", "-out", f"{name}.csr",
                     "-subj", "".join(f"/{k}={v}" for k, v in subject.items()), cwd=self.dir)
             dates = ["-startdate", validity[0], "-enddate", validity[1]] if validity else []
-            openssl("ca", "-batch", "-config", str(config), "-extensions", "code_signing", *dates,
-                    "-in", f"{name}.csr", "-out", f"{name}.pem", "-notext", cwd=self.dir)
-        (self.dir / "complete").write_text("")
+            # Random serials: no two certificates of a CA share one, whichever
+            # run of this script made them.
+            openssl("ca", "-batch", "-rand_serial", "-config", str(self._config(ca)), "-extensions", extensions, *dates,
+                    "-in", f"{name}.csr", "-out", f"{name}.part", "-notext", cwd=self.dir)
+            # Renamed last: a run cut short makes the signer again next time.
+            (self.dir / f"{name}.part").rename(self.dir / f"{name}.pem")
         return self
+
+    def _config(self, ca):
+        config = self.dir / f"{ca}.cnf"
+        config.write_text(CA_CONFIG.format(dir=self.dir, ca=ca))
+        return config
+
+    def chain(self, signer):
+        """The signer's certificate, then its CA's (PEM)."""
+        ca = SIGNERS[signer][3]
+        return (self.dir / f"{signer}.pem").read_text() + (self.dir / f"{ca}.pem").read_text()
+
+    def sign_detached(self, signer, data, *options):
+        """A detached CMS signature (DER) over data as signer, made by openssl
+        cms with its certificate and its CA's; options go to openssl cms
+        (e.g. -noattr, -md sha1)."""
+        with tempfile.TemporaryDirectory() as work:
+            work = pathlib.Path(work)
+            (work / "data").write_bytes(data)
+            (work / "chain.pem").write_text(self.chain(signer))
+            openssl("cms", "-sign", "-binary", "-outform", "DER", "-md", "sha256",
+                    "-signer", str(self.dir / f"{signer}.pem"), "-inkey", str(self.dir / f"{signer}.key"),
+                    "-certfile", str(work / "chain.pem"), *options,
+                    "-in", str(work / "data"), "-out", str(work / "signature"))
+            return (work / "signature").read_bytes()
 
     def sign(self, signer, source, target):
         """Writes target, an Authenticode-signed copy of the PE file source."""
@@ -105,7 +151,7 @@ class TestPki:
         # The signer's certificate and the root, so that the chain is complete
         # inside the signature.
         with tempfile.NamedTemporaryFile("w", suffix=".pem", delete=False) as chain:
-            chain.write((self.dir / f"{signer}.pem").read_text() + (self.dir / "ca.pem").read_text())
+            chain.write(self.chain(signer))
         try:
             subprocess.run(["osslsigncode", "sign", "-certs", chain.name, "-key", str(self.dir / f"{signer}.key"),
                             "-h", "sha256", "-n", "Quillon test", "-in", str(source), "-out", str(target)],

@@ -12,6 +12,7 @@ Wine prefix) never share anything.
 
     with NginxServer(root, work_dir) as server:
         server.https_url, server.http_url, server.ca_certificate
+    NginxServer(root, work_dir, plain_http=True)   # plain HTTP serves the files too
         server.requests()   # [(path, status), ...] as nginx logged them
 
 The CA is trusted only inside one Wine prefix, with trust_ca_in_prefix."""
@@ -106,15 +107,17 @@ def make_certificates(directory):
     (directory / "complete").touch()
 
 
-def site_config(root, http_port, https_port, certificate, key, https_extra=""):
+def site_config(root, http_port, https_port, certificate, key, https_extra="", plain_http=False):
     """The example config with this machine's ports, folder and certificate;
     https_extra (nginx directives, e.g. test-only locations) goes at the end
-    of the HTTPS server block."""
+    of the HTTPS server block. plain_http: plain HTTP serves the folder
+    itself instead of redirecting, as a server set up against the example's
+    advice does (where anyone on the way can rewrite the answers)."""
     text = EXAMPLE_CONFIG.read_text(encoding="utf-8")
     replacements = [
         (EXAMPLE_HTTP_LISTEN, f"listen 127.0.0.1:{http_port};"),
         (EXAMPLE_HTTPS_LISTEN, f"listen 127.0.0.1:{https_port} ssl;"),
-        (EXAMPLE_REDIRECT, f"return 301 https://$host:{https_port}$request_uri;"),
+        (EXAMPLE_REDIRECT, f"root {root};" if plain_http else f"return 301 https://$host:{https_port}$request_uri;"),
         (EXAMPLE_CERTIFICATE, str(certificate)),
         (EXAMPLE_KEY, str(key)),
         (EXAMPLE_ROOT, f"root {root};"),
@@ -130,10 +133,11 @@ def site_config(root, http_port, https_port, certificate, key, https_extra=""):
 
 
 class NginxServer:
-    def __init__(self, root, work_dir, https_extra=""):
+    def __init__(self, root, work_dir, https_extra="", plain_http=False):
         self.root = pathlib.Path(root).resolve()
         self.work_dir = pathlib.Path(work_dir).resolve()
         self.https_extra = https_extra
+        self.plain_http = plain_http
         self.certificates = self.work_dir / "certificates"
         self.ca_certificate = self.certificates / "ca.pem"
         self.process = None
@@ -161,7 +165,7 @@ class NginxServer:
         if http_port == https_port:
             return False
         site = site_config(self.root, http_port, https_port, self.certificates / "fullchain.pem",
-                           self.certificates / "server.key", self.https_extra)
+                           self.certificates / "server.key", self.https_extra, self.plain_http)
         # Started by root, nginx would hand its workers to 'nobody', who may
         # not read the test's folders; as anyone else the line is ignored.
         user = "user root;" if os.geteuid() == 0 else ""

@@ -30,11 +30,10 @@ sys.path.insert(0, str(ROOT / "standins" / "code_signing"))
 import test_pki  # noqa: E402
 import updater_e2e_test as harness  # noqa: E402
 from nginx_server import NginxServer, trust_ca_in_prefix, untrust_ca_in_prefix  # noqa: E402
-from updater_e2e_test import ENGLISH, INSTALLER, MB_RETRYCANCEL_BUTTONS, VERSION_FILE  # noqa: E402
+from updater_e2e_test import (ENGLISH, FAILED, INSTALLER, MB_RETRYCANCEL_BUTTONS, OTHER_BOX, STARTED,  # noqa: E402
+                              STILL_RUNNING, UP_TO_DATE, VERSION_FILE)
 
 IDOK, IDCANCEL, IDRETRY, IDC_INSTALL = 1, 2, 4, 1003
-FAILED, UP_TO_DATE, OTHER_BOX = "download failed", "up to date", "another box"
-STARTED, STILL_RUNNING = "installer started", "no end by itself"
 VERSION_STATUSES = (204, 403, 500, 503)  # 404 comes from a missing file; 204 has no body
 INSTALLER_STATUSES = (410, 500)
 HTML_PAGE = b"<!DOCTYPE html><html><head><title>Sign in to the network</title></head><body></body></html>\n"
@@ -142,39 +141,6 @@ class RealServerCase(harness.UpdaterCase):
         if installer:
             harness.shutil.copy(self.bin / "mark_file.exe", target / INSTALLER)
         return target
-
-    def point_at(self, base):
-        self.install_product(version=3, url32=base, url64=base)
-
-    def outcome(self, patience=20):
-        """How the run settles: a box (answered with Cancel or OK), the
-        installer started, or no end by itself within patience seconds (then
-        cancelled as a user would). Gives the outcome and the exit code."""
-        end = time.time() + patience
-        while time.time() < end:
-            reply = self.driver("msgbox 500", timeout=15)
-            if reply != "timeout":
-                box = harness.parse(reply)
-                result = {ENGLISH["DownloadFail"]: FAILED, ENGLISH["SoftLatest"]: UP_TO_DATE}.get(box["text"], OTHER_BOX)
-                self.driver(f"press {IDCANCEL if result == FAILED else IDOK}")
-                return result, self.updater.wait(timeout=40)
-            if self.updater.poll() is not None:
-                return (STARTED if self.wait_for_mark(timeout=5) else "ended with nothing shown"), self.updater.returncode
-        self.assertEqual(self.driver(f"press {IDCANCEL}"), "ok")
-        return STILL_RUNNING, self.updater.wait(timeout=40)
-
-    def run_case(self, base, allowed, patience=20):
-        self.point_at(base)
-        started = time.time()
-        self.start_updater()
-        result, code = self.outcome(patience)
-        print(f"\n  {base}: {result} in {time.time() - started:.1f} s", file=sys.stderr)
-        self.assertIn(result, allowed)
-        self.assertEqual(code, 0)
-        if result != STARTED:
-            self.assertEqual(self.installer_marks(), [], "something was started")
-            self.assertEqual(self.download_dirs(), [], "a downloaded file stayed behind")
-        return result
 
     def wait_for_installer_download(self):
         """Until the installer is arriving: the bar stands between its ends

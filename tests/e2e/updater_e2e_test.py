@@ -25,6 +25,9 @@ ARGS = None
 VERSION_FILE = "WRZ_QVLVer.ini"
 INSTALLER = "WRZ_QVL_Keyward_Install.exe"
 MB_OK_BUTTONS, MB_RETRYCANCEL_BUTTONS = "1", "2,4"
+# How a run settles (UpdaterCase.outcome).
+FAILED, UP_TO_DATE, OTHER_BOX = "download failed", "up to date", "another box"
+STARTED, STILL_RUNNING = "installer started", "no end by itself"
 
 
 def texts(language):
@@ -192,6 +195,43 @@ class UpdaterCase(unittest.TestCase):
         # The work folder is already the prefix's own.
         shot = window_screenshot.take(self.driver, self.work / "screenshots" / f"{name}.png")
         self.assertIsNotNone(shot, f"no window shown for the screenshot {name}.png")
+
+    def point_at(self, base):
+        """Version 3 installed, both server addresses at base."""
+        self.install_product(version=3, url32=base, url64=base)
+
+    def outcome(self, patience=20):
+        """How the run settles: a box (answered with Cancel or OK), the
+        installer started, or no end by itself within patience seconds (then
+        cancelled as a user would). Gives the outcome and the exit code."""
+        end = time.time() + patience
+        while time.time() < end:
+            reply = self.driver("msgbox 500", timeout=15)
+            if reply != "timeout":
+                box = parse(reply)
+                result = {ENGLISH["DownloadFail"]: FAILED, ENGLISH["SoftLatest"]: UP_TO_DATE}.get(box["text"], OTHER_BOX)
+                self.driver("press 2" if result == FAILED else "press 1")  # Cancel, or OK
+                return result, self.updater.wait(timeout=40)
+            if self.updater.poll() is not None:
+                return (STARTED if self.wait_for_mark(timeout=5) else "ended with nothing shown"), self.updater.returncode
+        self.assertEqual(self.driver("press 2"), "ok")  # Cancel
+        return STILL_RUNNING, self.updater.wait(timeout=40)
+
+    def run_case(self, base, allowed, patience=20, updater=None):
+        """Points the product at base, runs the updater (the built one unless
+        given) and checks how the run settles: one of allowed, exit code 0,
+        and nothing started or left behind unless it started an installer."""
+        self.point_at(base)
+        started = time.time()
+        self.start_updater(updater)
+        result, code = self.outcome(patience)
+        print(f"\n  {base}: {result} in {time.time() - started:.1f} s", file=sys.stderr)
+        self.assertIn(result, allowed)
+        self.assertEqual(code, 0)
+        if result != STARTED:
+            self.assertEqual(self.installer_marks(), [], "something was started")
+            self.assertEqual(self.download_dirs(), [], "a downloaded file stayed behind")
+        return result
 
     def server_for_this_windows(self):
         return (self.server64, self.root64) if self.wow64 else (self.server32, self.root32)

@@ -82,7 +82,7 @@ def openssl(*args, cwd=None):
 
 class TestPki:
     def __init__(self, directory):
-        self.dir = pathlib.Path(directory)
+        self.dir = pathlib.Path(directory).resolve()
 
     @property
     def ca_der(self):
@@ -130,15 +130,14 @@ class TestPki:
 
     def sign_detached(self, signer, data, *options):
         """A detached CMS signature (DER) over data as signer, made by openssl
-        cms with its certificate and its CA's; options go to openssl cms
+        cms, carrying its certificate and its CA's; options go to openssl cms
         (e.g. -noattr, -md sha1)."""
         with tempfile.TemporaryDirectory() as work:
             work = pathlib.Path(work)
             (work / "data").write_bytes(data)
-            (work / "chain.pem").write_text(self.chain(signer))
             openssl("cms", "-sign", "-binary", "-outform", "DER", "-md", "sha256",
                     "-signer", str(self.dir / f"{signer}.pem"), "-inkey", str(self.dir / f"{signer}.key"),
-                    "-certfile", str(work / "chain.pem"), *options,
+                    "-certfile", str(self.dir / f"{SIGNERS[signer][3]}.pem"), *options,
                     "-in", str(work / "data"), "-out", str(work / "signature"))
             return (work / "signature").read_bytes()
 

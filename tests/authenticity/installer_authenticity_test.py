@@ -98,13 +98,20 @@ class AuthenticityCase(harness.UpdaterCase):
         trust_root(cls.bin, cls.files.pki, "remove")
         super().tearDownClass()
 
-    def serve(self, installer, version=7, version_text=None):
+    def serve(self, installer, version=7, version_text=None, announced=None):
         """Publishes installer as version on this Windows' server, with its
-        hash, unless version_text replaces the version file."""
+        hash, unless version_text replaces the version file. announced: the
+        vendor's signed announcement of that installer's hash instead, as a
+        signed updater requires; the vendor's key signs whatever file it is
+        given here, so that the installer's own checks are what decide."""
         if version_text == "no hash":
             version_text = f"[ServerSoftVersion]\r\nLatestVersion={version}\r\n"
         server, root = self.server_for_this_windows()
         publish_update.publish(self.files.installers[installer], version, root)
+        if announced is not None:
+            sha256 = hashlib.sha256(self.files.installers[announced].read_bytes()).hexdigest()
+            signature = self.files.pki.sign_detached("vendor", publish_update.announcement_text(version, sha256))
+            version_text = publish_update.version_file_text(version, sha256, signature)
         if version_text is not None:
             (root / VERSION_FILE).write_text(version_text, encoding="ascii")
         self.install_product(version=3, url32=f"{server.url}/files", url64=f"{server.url}/files")
@@ -172,38 +179,42 @@ class SignatureReaders(AuthenticityCase):
 
 
 class SignedUpdater(AuthenticityCase):
+    # A signed updater acts only on the vendor's signed announcement (see
+    # signed_announcement_test.py); each announcement here is genuine.
     def test_installer_of_the_same_publisher_is_started(self):
         # The renewed certificate has a new key and serial, the same names.
         for installer in ("vendor", "vendor-renewed"):
             with self.subTest(installer):
                 self.setUp()
-                self.serve(installer)
+                self.serve(installer, announced=installer)
                 self.expect_started(self.files.updater)
 
     def test_foreign_unsigned_or_tampered_installer_is_refused(self):
-        # No InstallerSha256: the signature alone must refuse these.
+        # The announcement names the very file served, as if the vendor's
+        # key had signed it: the installer's signature alone must refuse
+        # these. Retry fetches the installer again against the same hash, so
+        # the one offered then is the one announced, put right.
         for installer in ("other", "unsigned", "tampered"):
             with self.subTest(installer):
                 self.setUp()
-                self.serve(installer, version_text="no hash")
-                self.expect_refused(self.files.updater, retry_with="vendor")
-        with self.subTest("cancel"):
+                self.serve(installer, announced=installer)
+                self.expect_refused(self.files.updater)
+        with self.subTest("retry"):
             self.setUp()
-            self.serve("other", version_text="no hash")
-            self.expect_refused(self.files.updater)
+            self.serve("other", announced="vendor")  # the hash of the genuine one
+            self.expect_refused(self.files.updater, retry_with="vendor")
 
     def test_installer_of_an_expired_certificate_is_refused(self):
         if not wine_checks_certificate_dates(self.bin, self.files):
             self.skipTest("this Wine's WinVerifyTrust does not check certificate dates "
                           "(unit tests cover the decision: CERT_E_EXPIRED is an invalid signature)")
-        self.serve("vendor-expired", version_text="no hash")
-        self.expect_refused(self.files.updater, retry_with="vendor")
+        self.serve("vendor-expired", announced="vendor-expired")
+        self.expect_refused(self.files.updater)
 
     def test_genuine_signature_with_another_hash_is_refused(self):
-        # Signed by the vendor, but not the file the version file names: an
+        # Signed by the vendor, but not the file the announcement names: an
         # older genuine installer replayed, say. Retry then gets the named one.
-        renewed = hashlib.sha256(self.files.installers["vendor-renewed"].read_bytes()).hexdigest()
-        self.serve("vendor", version_text=f"[ServerSoftVersion]\r\nLatestVersion=7\r\nInstallerSha256={renewed}\r\n")
+        self.serve("vendor", announced="vendor-renewed")
         self.expect_refused(self.files.updater, retry_with="vendor-renewed")
 
 

@@ -1,18 +1,33 @@
 #!/usr/bin/env python3
 """The operators' publishing script, on the host: what it leaves in the server
-folder is what the updater reads."""
+folder is what the updater reads, and what it refuses to sign it leaves
+alone.
+
+    publish_update_test.py [--program PE]   PE: a Windows program to sign as
+                                            the installer (default: the
+                                            build's mark_file.exe)"""
+import argparse
+import base64
 import configparser
 import hashlib
 import io
+import os
 import pathlib
+import shutil
+import subprocess
 import sys
 import tempfile
 import unittest
 from contextlib import redirect_stderr, redirect_stdout
+from unittest import mock
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tools"))
+sys.path.insert(0, str(ROOT / "standins" / "code_signing"))
 import publish_update  # noqa: E402
+import test_pki  # noqa: E402
+
+ARGS = None
 
 
 def run(*argv):
@@ -78,5 +93,110 @@ class PublishUpdate(unittest.TestCase):
         self.assertFalse((self.server / publish_update.VERSION_FILE).exists())
 
 
+class SignedPublishing(unittest.TestCase):
+    """Signing with the throw-away CA's certificates, with openssl as an
+    operator's machine has it."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = pathlib.Path(tempfile.mkdtemp())
+        cls.pki = test_pki.TestPki(cls.tmp / "pki").make()
+        cls.installer = cls.pki.sign("vendor", ARGS.program, cls.tmp / "Setup-signed.exe")
+        cls.unsigned = cls.tmp / "Setup-unsigned.exe"
+        shutil.copy(ARGS.program, cls.unsigned)
+        cls.pkcs12 = cls.tmp / "vendor.p12"
+        subprocess.run(["openssl", "pkcs12", "-export", "-in", str(cls.pki.dir / "vendor.pem"),
+                        "-inkey", str(cls.pki.dir / "vendor.key"), "-certfile", str(cls.pki.dir / "ca.pem"),
+                        "-out", str(cls.pkcs12), "-passout", "pass:token 1234"], check=True, capture_output=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def setUp(self):
+        self.server = pathlib.Path(tempfile.mkdtemp(dir=self.tmp))
+
+    def signer(self, name):
+        return ["--signing-cert", str(self.pki.dir / f"{name}.pem"), "--signing-key", str(self.pki.dir / f"{name}.key")]
+
+    def publish(self, *signing, installer=None, version="9", password=None):
+        environment = {k: v for k, v in os.environ.items() if k != publish_update.PASSWORD_VARIABLE}
+        if password is not None:
+            environment[publish_update.PASSWORD_VARIABLE] = password
+        with mock.patch.dict(os.environ, environment, clear=True):
+            return run("--installer", str(installer or self.installer), "--version", version,
+                       "--server-dir", str(self.server), *signing)
+
+    def signed_text(self, signature):
+        """The text a detached signature verifies over with the test root
+        trusted (openssl cms -verify), or None."""
+        (self.tmp / "signature.der").write_bytes(signature)
+        expected = publish_update.announcement_text(9, hashlib.sha256(self.installer.read_bytes()).hexdigest())
+        (self.tmp / "text").write_bytes(expected)
+        done = subprocess.run(["openssl", "cms", "-verify", "-binary", "-inform", "DER",
+                               "-in", str(self.tmp / "signature.der"), "-content", str(self.tmp / "text"),
+                               "-CAfile", str(self.pki.dir / "ca.pem"), "-purpose", "any",
+                               "-signer", str(self.tmp / "signer.pem"), "-out", os.devnull], capture_output=True)
+        return expected if done.returncode == 0 else None
+
+    def test_signed_announcement_with_pem_or_pkcs12(self):
+        sha256 = hashlib.sha256(self.installer.read_bytes()).hexdigest()
+        # The exact bytes signed: the updater's own unit test holds the same.
+        text = (b"Quillon update announcement 1 for Orvanta/58P7M_WRZ\nLatestVersion=9\n"
+                b"InstallerSha256=" + sha256.encode() + b"\n")
+        self.assertEqual(publish_update.announcement_text(9, sha256.upper()), text)
+        for name, signing, password in (("PEM", self.signer("vendor"), None),
+                                        ("PKCS#12", ["--signing-pkcs12", str(self.pkcs12)], "token 1234")):
+            with self.subTest(name):
+                self.setUp()
+                code, errors = self.publish(*signing, password=password)
+                self.assertEqual(code, 0, errors)
+                parser = configparser.ConfigParser()
+                parser.read_string((self.server / publish_update.VERSION_FILE).read_text(encoding="ascii"))
+                values = dict(parser["ServerSoftVersion"])
+                self.assertEqual((values["latestversion"], values["installersha256"]), ("9", sha256))
+                signature = base64.b64decode(values["signature"], validate=True)
+                self.assertEqual(self.signed_text(signature), text)
+                signer = subprocess.run(["openssl", "x509", "-in", str(self.tmp / "signer.pem"), "-noout", "-subject"],
+                                        capture_output=True, text=True).stdout
+                self.assertIn("CN = Orvanta Test Vendor Code Signing", signer)
+                self.assertEqual((self.server / publish_update.INSTALLER).read_bytes(), self.installer.read_bytes())
+
+    def test_refusals_publish_nothing(self):
+        # A release is out; each refused attempt leaves it as it was.
+        self.assertEqual(self.publish(*self.signer("vendor"), version="8")[0], 0)
+        before = {p.name: p.read_bytes() for p in self.server.iterdir()}
+        pkcs12 = ["--signing-pkcs12", str(self.pkcs12)]
+        cases = {
+            "a certificate without its key": (["--signing-cert", str(self.pki.dir / "vendor.pem")], {},
+                                              "--signing-cert needs --signing-key"),
+            "a key without its certificate": (["--signing-key", str(self.pki.dir / "vendor.key")], {},
+                                              "--signing-key needs --signing-cert"),
+            "PKCS#12 beside a certificate": (pkcs12 + ["--signing-cert", str(self.pki.dir / "vendor.pem")], {},
+                                             "give it alone"),
+            "PKCS#12 without its password": (pkcs12, {}, publish_update.PASSWORD_VARIABLE),
+            "PKCS#12 with a wrong password": (pkcs12, {"password": "wrong"}, "wrong password"),
+            "the key of another certificate": (["--signing-cert", str(self.pki.dir / "vendor.pem"),
+                                                "--signing-key", str(self.pki.dir / "other.key")], {},
+                                               "does not belong to the certificate"),
+            "a certificate for TLS, not code signing": (self.signer("vendor-tls"), {}, "not for code signing"),
+            "an expired certificate": (self.signer("vendor-expired"), {}, "not valid now"),
+            "another subject than the installer's signer": (self.signer("other"), {},
+                                                            "differs from the installer's signer"),
+            "an unsigned installer": (self.signer("vendor"), {"installer": self.unsigned},
+                                      "carries no Authenticode signature"),
+        }
+        for name, (signing, options, message) in cases.items():
+            with self.subTest(name):
+                code, errors = self.publish(*signing, **options)
+                self.assertNotEqual(code, 0)
+                self.assertIn(message, errors)
+                self.assertEqual({p.name: p.read_bytes() for p in self.server.iterdir()}, before,
+                                 "something was published")
+
+
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", default=str(ROOT / "build" / "bin" / "mark_file.exe"))
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

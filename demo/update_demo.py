@@ -12,9 +12,10 @@ What happens:
   1. A throw-away CA stands in for the vendor's code-signing certificate.
   2. makensis builds the update installer (demo/installer/product_update.nsi,
      which uses Plugin.dll); it is signed and published with
-     tools/publish_update.py into the folder nginx serves. Then the server's
-     copy of the installer is damaged: one byte changed, as a botched copy to
-     the server or an intruder would leave it.
+     tools/publish_update.py into the folder nginx serves, with the
+     announcement (version and SHA-256) signed by the vendor's certificate.
+     Then the server's copy of the installer is damaged: one byte changed, as
+     a botched copy to the server or an intruder would leave it.
   3. Debian's nginx serves that folder over HTTPS, configured as
      docs/nginx/quillon-updates.conf shows, with a certificate for 'localhost'
      from a CA of the demo's own (plain HTTP redirects to HTTPS). The
@@ -24,14 +25,19 @@ What happens:
      R7Token.dll, the lead-in texts of the installer's prompt, the product key.
      Both CAs are trusted in the demo's prefix, and nowhere else.
   5. TokenManager.exe runs and keeps R7Token.dll loaded.
-  6. Quillon.exe finds version 9 and downloads the damaged installer: Quillon
-     refuses it and offers Retry. The operator publishes the genuine installer
-     again with tools/publish_update.py; the demo presses Retry, the genuine
-     installer arrives, and Quillon checks it and starts it.
-  7. The installer stops at its Retry/Cancel box while R7Token.dll is in use;
+  6. An attacker who controls the server but not the vendor's key edits the
+     announcement: version 10 and the SHA-256 of a file of their own. Quillon
+     refuses it, fetches nothing more and offers Retry; the user cancels, and
+     the operator puts the genuine announcement back.
+  7. Quillon.exe runs again, finds version 9 under the vendor's signature and
+     downloads the damaged installer: Quillon refuses it and offers Retry. The
+     operator publishes the genuine installer again with
+     tools/publish_update.py; the demo presses Retry, the genuine installer
+     arrives, and Quillon checks it and starts it.
+  8. The installer stops at its Retry/Cancel box while R7Token.dll is in use;
      the demo ends TokenManager.exe and presses Retry, as a user would.
-  8. The installer records version 9; the registry is read back.
-  9. Quillon.exe runs again and says the software is up to date.
+  9. The installer records version 9; the registry is read back.
+ 10. Quillon.exe runs again and says the software is up to date.
 
 The steps live in steps/, in the groups a reader sees: the prefix and the
 server (steps/prefix_and_server.py), publishing (steps/publishing.py) and the
@@ -68,6 +74,7 @@ STEPS = [
     prefix_and_server.start_server,
     prefix_and_server.install_product,
     prefix_and_server.start_product,
+    windows.edited_announcement_refused,  # an attacker's announcement refused, the genuine one put back
     windows.first_run,            # the damaged copy refused, the genuine one started
     windows.installer_waits,
     windows.installer_finishes,

@@ -14,6 +14,7 @@ INSTALLER = "WRZ_QVL_Keyward_Install.exe"
 PRODUCT_PROCESS = "TokenManager.exe"
 PRODUCT_DLL = "R7Token.dll"
 INSTALLED_VERSION, NEW_VERSION = 3, 9
+ATTACKER_VERSION = 10  # what an attacker's edited announcement offers
 DOWNLOAD_SECONDS = 6  # how long the installer takes to arrive, at the rate nginx is held to
 IDOK, IDCANCEL, IDRETRY = 1, 2, 4
 

@@ -5,23 +5,50 @@ import pathlib
 import subprocess
 
 import window_screenshot
-from steps.common import (DOWNLOAD_SECONDS, IDCANCEL, IDOK, IDRETRY, INSTALLED_VERSION, INSTALLER, NEW_VERSION,
-                          PRODUCT_DLL, PRODUCT_PROCESS, PROMPT_LEAD_INS, VERSION_FILE, DemoFailed, wait_until)
-from steps.publishing import run_publish_script
+from steps.common import (ATTACKER_VERSION, DOWNLOAD_SECONDS, IDCANCEL, IDOK, IDRETRY, INSTALLED_VERSION, INSTALLER,
+                          NEW_VERSION, PRODUCT_DLL, PRODUCT_PROCESS, PROMPT_LEAD_INS, VERSION_FILE, DemoFailed,
+                          wait_until)
+from steps.publishing import edit_announcement_as_an_attacker, run_publish_script
 from updater_e2e_test import Driver, parse
+
+
+def edited_announcement_refused(demo):
+    demo.account.begin("An attacker who controls the server, but not the vendor's key, edits the announcement")
+    genuine = edit_announcement_as_an_attacker(demo)
+    demo.driver = demo.driver or Driver(demo.bin / "window_driver.exe")
+    demo.account.say(f"Running Quillon.exe from {demo.install_win}")
+    demo.updater = start_updater(demo)
+    box = wait_for_box(demo, demo.english["Quillon"], 90)
+    if not box or box.get("text") != demo.english["DownloadFail"]:
+        raise DemoFailed(f"Quillon did not refuse the edited announcement (box: {box})")
+    if server_requests(demo) != [f"/{VERSION_FILE}"]:
+        raise DemoFailed(f"Quillon fetched more than the edited announcement: {server_requests(demo)}")
+    shot = screenshot(demo, "announcement-refused")
+    demo.account.say(f"Quillon refused the edited announcement: the vendor's signature does not cover "
+                     f"LatestVersion={ATTACKER_VERSION} and the attacker's SHA-256")
+    demo.account.detail(f"it fetched nothing more, started nothing, and says: \"{box['text']}\" -> {shot}")
+    demo.account.say("The user presses Cancel; the operator puts the genuine announcement back")
+    if demo.driver(f"press {IDCANCEL}") != "ok":
+        raise DemoFailed("could not press Cancel in Quillon's box")
+    try:
+        demo.updater.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        raise DemoFailed("Quillon did not end after Cancel") from None
+    (demo.served / VERSION_FILE).write_bytes(genuine)
 
 
 def first_run(demo):
     demo.account.begin(f"Running Quillon.exe from {demo.install_win}")
-    demo.driver = Driver(demo.bin / "window_driver.exe")
+    demo.driver = demo.driver or Driver(demo.bin / "window_driver.exe")
+    requests_before = len(server_requests(demo))
     demo.updater = start_updater(demo)
     if demo.driver("dialog 60000", timeout=70) != "ok":
         raise DemoFailed("Quillon's dialog did not appear within 60 s")
-    expect_request(demo, VERSION_FILE)
+    expect_request(demo, VERSION_FILE, requests_before)
     demo.account.say(f"Quillon asked the server for {VERSION_FILE}")
-    expect_request(demo, INSTALLER)
-    demo.account.say(f"Quillon found version {NEW_VERSION} on the server (installed: {INSTALLED_VERSION}) "
-                     f"and downloaded the installer over HTTPS")
+    expect_request(demo, INSTALLER, requests_before)
+    demo.account.say(f"Quillon found version {NEW_VERSION} on the server (installed: {INSTALLED_VERSION}), "
+                     f"checked the vendor's signature over it, and downloaded the installer over HTTPS")
     damaged_copy_refused(demo)
     state = wait_until(lambda: dialog_mid_download(demo), DOWNLOAD_SECONDS + 30, interval=0.2)
     if not state:
@@ -165,8 +192,10 @@ def server_requests(demo):
     return [path for path, _ in demo.server.requests()]
 
 
-def expect_request(demo, name):
-    if not wait_until(lambda: f"/{name}" in server_requests(demo), 60):
+def expect_request(demo, name, after=0):
+    """Waits until nginx has answered a request for name, after the first
+    `after` requests of the run."""
+    if not wait_until(lambda: f"/{name}" in server_requests(demo)[after:], 60):
         raise DemoFailed(f"Quillon did not fetch {name} from the server within 60 s "
                          f"(fetched: {demo.server.requests()})")
 

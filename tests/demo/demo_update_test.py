@@ -74,7 +74,12 @@ class DemoUpdate(unittest.TestCase):
         output = self.demo.stdout + self.demo.stderr
         self.assertEqual(self.demo.returncode, 0, output)
         english = texts(1033)
-        for line in ("Quillon found version 9 on the server (installed: 3) and downloaded the installer over HTTPS",
+        for line in ("Quillon refused the edited announcement: the vendor's signature does not cover "
+                     "LatestVersion=10 and the attacker's SHA-256",
+                     "it fetched nothing more, started nothing, and says: "
+                     f"\"{english['DownloadFail']}\"",
+                     "Quillon found version 9 on the server (installed: 3), checked the vendor's signature over it, "
+                     "and downloaded the installer over HTTPS",
                      f"so Quillon deleted it, started nothing, and says: \"{english['DownloadFail']}\"",
                      "The operator notices and publishes the genuine installer again with tools/publish_update.py",
                      "The installer is waiting: TokenManager.exe still uses R7Token.dll",
@@ -107,13 +112,16 @@ class DemoUpdate(unittest.TestCase):
 
     def test_nginx_served_every_file_over_https(self):
         # Its log holds each answered request as "<status> <path>". Plain HTTP
-        # only answers 301, so a 200 came over HTTPS. The first installer is
-        # the damaged copy, the second the genuine one published again; the
-        # second run of Quillon fetches the version file alone.
+        # only answers 301, so a 200 came over HTTPS. The first version file
+        # is the attacker's edit, refused with nothing more fetched; then the
+        # genuine one. The first installer is the damaged copy, the second
+        # the genuine one published again; the last run of Quillon fetches
+        # the version file alone.
         log = self.work / "nginx" / "access.log"
         self.assertTrue(log.is_file(), "nginx kept no access log")
         self.assertEqual(log.read_text(encoding="utf-8").splitlines(),
-                         [f"200 /{VERSION_FILE}", f"200 /{INSTALLER}", f"200 /{INSTALLER}", f"200 /{VERSION_FILE}"])
+                         [f"200 /{VERSION_FILE}", f"200 /{VERSION_FILE}", f"200 /{INSTALLER}", f"200 /{INSTALLER}",
+                          f"200 /{VERSION_FILE}"])
 
     def test_screenshots_show_framed_windows(self):
         prefix_colours = registry_section(self.prefix / "user.reg", "Control Panel\\Colors")
@@ -123,8 +131,8 @@ class DemoUpdate(unittest.TestCase):
                         f"no title colours in the prefix: {prefix_colours}")
         # Each picture and the windows it shows: Quillon's box stands in
         # front of its dialog.
-        for name, windows in (("tampered-refused", 2), ("downloading", 1), ("installer-waiting", 1),
-                              ("up-to-date", 2)):
+        for name, windows in (("announcement-refused", 2), ("tampered-refused", 2), ("downloading", 1),
+                              ("installer-waiting", 1), ("up-to-date", 2)):
             with self.subTest(name):
                 shot = self.shots / f"{name}.png"
                 self.assertTrue(shot.is_file(), f"no screenshot {shot}")

@@ -117,7 +117,8 @@ class SignedPublishing(unittest.TestCase):
         self.server = pathlib.Path(tempfile.mkdtemp(dir=self.tmp))
 
     def signer(self, name):
-        return ["--signing-cert", str(self.pki.dir / f"{name}.pem"), "--signing-key", str(self.pki.dir / f"{name}.key")]
+        return ["--signing-cert", str(self.pki.dir / f"{name}.pem"),
+                "--signing-key", str(self.pki.dir / f"{name}.key")]
 
     def publish(self, *signing, installer=None, version="9", password=None):
         environment = {k: v for k, v in os.environ.items() if k != publish_update.PASSWORD_VARIABLE}

@@ -7,7 +7,8 @@ machine, taking turns. The table at the end names the date, the prefix, the
 machine kind (native or emulated i386), the load and the commit.
 
   --only NAME   run one group: plugin-calls, registry-cost, process-queries,
-                verdict, progress, footprint (may be given more than once)
+                verdict, signed-verdict, progress, footprint (may be given more
+                than once)
   --describe-machine   print the date, machine kind, load and commit only
 """
 import argparse
@@ -23,6 +24,10 @@ import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "standins" / "update_server"))
+sys.path.insert(0, str(ROOT / "standins" / "code_signing"))
+sys.path.insert(0, str(ROOT / "tools"))
+import publish_update  # noqa: E402
+import test_pki  # noqa: E402
 import update_server  # noqa: E402
 
 RUNS = 5
@@ -31,6 +36,7 @@ RUNS = 5
 VERDICT_RUNS = 21
 NSIS_CALLS = 1000
 VERSION_FILE = "WRZ_QVLVer.ini"
+INSTALLER = "WRZ_QVL_Keyward_Install.exe"
 SYSTEM_DLLS = {
     "advapi32.dll", "bcrypt.dll", "comctl32.dll", "crypt32.dll", "gdi32.dll",
     "kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "psapi.dll",
@@ -359,6 +365,106 @@ def verdict(report, bin_dir, work):
         server.stop()
 
 
+# ---- 3b. a signed Quillon beside the unsigned one ----
+def download_folders(prefix):
+    return [folder for pattern in ("*/Temp/qvl*.tmp", "*/AppData/Local/Temp/qvl*.tmp")
+            for folder in (prefix / "drive_c" / "users").glob(pattern)]
+
+
+def seconds_to_installer(driver, command, prefix):
+    """Starts command, an updater that will hand an installer (mark_file.exe)
+    to the shell and end; the time from its start to its end, once the
+    installer's mark shows that it ran."""
+    start = time.monotonic()
+    program = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    try:
+        program.wait(timeout=60)
+    except subprocess.TimeoutExpired:
+        reply = driver("msgbox 0")
+        program.kill()
+        raise RuntimeError(f"{command[1]} did not start the installer: {reply}") from None
+    elapsed = time.monotonic() - start
+    deadline = time.monotonic() + 20
+    while not any(folder.glob(f"{INSTALLER}.mark") for folder in download_folders(prefix)):
+        if time.monotonic() > deadline:
+            raise RuntimeError(f"{command[1]} ended but no installer ran")
+        time.sleep(0.05)
+    return elapsed
+
+
+def signed_verdict(report, bin_dir, work):
+    """The same build signed as a vendor ships it and unsigned as developers
+    run it, side by side in folders of the same kind, each road timed in
+    pairs that take turns: the up-to-date verdict (the announcement is not
+    checked there, since nothing is acted on) and the update, where the
+    signed one checks the signed announcement once and then the installer's
+    publisher, and the unsigned one only reads its own file."""
+    shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
+    pki = test_pki.TestPki(work / "pki").make()
+    updaters = {}
+    for kind in ("signed", "unsigned"):
+        folder = work / kind
+        folder.mkdir()
+        if kind == "signed":
+            pki.sign("vendor", bin_dir / "Quillon.exe", folder / "Quillon.exe")
+        else:
+            shutil.copy(bin_dir / "Quillon.exe", folder / "Quillon.exe")
+        shutil.copy(bin_dir / "R7Glossa_WRZ.dll", folder)
+        updaters[kind] = ["wine", str(folder / "Quillon.exe")]
+    installer = pki.sign("vendor", bin_dir / "mark_file.exe", work / "installer.exe")
+    signing = {"cert": pki.dir / "vendor.pem", "key": pki.dir / "vendor.key"}
+    served = work / "served"
+    publish_update.publish(installer, 7, served / "files", signing)
+    prefix = pathlib.Path(os.environ["WINEPREFIX"])
+    server = update_server.start_server(served)
+    driver = Driver(bin_dir / "window_driver.exe")
+
+    def trust_root(action):
+        # Output through a file: a Wine service that the crypto starts on
+        # first use would hold a pipe open.
+        with tempfile.TemporaryFile("w+", encoding="utf-8") as output:
+            subprocess.run(["wine", str(bin_dir / "trust_root.exe"), action, windows_path(pki.ca_der)],
+                           stdout=output, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=120)
+            output.seek(0)
+            return output.read().strip()
+
+    try:
+        if trust_root("add") != "ok":
+            raise RuntimeError("trust_root.exe could not trust the test root")
+        driver("kill-updaters")
+        driver("product-clear")
+        base = f"{server.url}/files"
+        for command in (f"product-sz SoftServerUrl {base}", f"product-sz SoftServerUrl_X64 {base}"):
+            if driver(command) != "ok":
+                raise RuntimeError(f"window_driver: {command} failed")
+        arch = os.environ.get("QUILLON_TEST_WINEARCH", "win64")
+        roads = (("up to date: start to \"SoftLatest\" box", 7, lambda c: seconds_to_message_box(driver, c)),
+                 ("update: start to the installer handed to the shell", 3,
+                  lambda c: seconds_to_installer(driver, c, prefix)))
+        for road, installed, measure in roads:
+            if driver(f"product-dword DisplayVersion {installed}") != "ok":
+                raise RuntimeError("window_driver: cannot write DisplayVersion")
+            times = {"signed": [], "unsigned": []}
+            for run in range(VERDICT_RUNS):
+                for kind in (("signed", "unsigned") if run % 2 == 0 else ("unsigned", "signed")):
+                    times[kind].append(measure(updaters[kind]))
+                for folder in download_folders(prefix):
+                    shutil.rmtree(folder, ignore_errors=True)
+            ratios = sorted(s / u for s, u in zip(times["signed"], times["unsigned"]))
+            report.figure(f"signed Quillon.exe vs the same unsigned, {road}, {arch} (s)",
+                          statistics.median(times["signed"]), statistics.median(times["unsigned"]), "s", 1.1,
+                          baseline_does_part=True, ratio=statistics.median(ratios))
+            report.note(f"signed vs unsigned, {road}: each pair, lowest to highest: "
+                        f"{', '.join(f'{r:.2f}' for r in ratios)}")
+    finally:
+        driver("product-clear")
+        driver.close()
+        server.stop()
+        trust_root("remove")
+
+
 # ---- 4. progress reports ----
 def progress(report, bin_dir):
     for line in wine(bin_dir / "progress_report_cost.exe"):
@@ -385,7 +491,7 @@ def footprint(report, bin_dir):
                     + ("system DLLs only" if not foreign else f"NOT system: {', '.join(foreign)}"))
 
 
-GROUPS = ["footprint", "registry-cost", "plugin-calls", "process-queries", "verdict", "progress"]
+GROUPS = ["footprint", "registry-cost", "plugin-calls", "process-queries", "verdict", "signed-verdict", "progress"]
 
 
 def main():
@@ -419,6 +525,8 @@ def main():
                 process_queries(report, bin_dir)
             elif group == "verdict":
                 verdict(report, bin_dir, work / "verdict")
+            elif group == "signed-verdict":
+                signed_verdict(report, bin_dir, work / "signed-verdict")
             elif group == "progress":
                 progress(report, bin_dir)
         except (RuntimeError, subprocess.SubprocessError, OSError) as error:

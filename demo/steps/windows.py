@@ -158,14 +158,14 @@ def installer_finishes(demo):
 
 
 def second_run(demo):
-    demo.account.begin("Running Quillon.exe a second time")
+    demo.account.begin("Running Quillon.exe once more, after the update")
     requests_before = len(server_requests(demo))
     demo.updater = start_updater(demo)
     box = wait_for_box(demo, demo.english["Quillon"], 90)
     if box is None:
         raise DemoFailed("Quillon showed no message box on its second run")
     shot = screenshot(demo, "up-to-date")
-    demo.account.say(f"Second run: Quillon says: {box['text']}")
+    demo.account.say(f"After the update, Quillon says: {box['text']}")
     demo.account.detail(f"-> {shot}")
     if box["text"] != demo.english["SoftLatest"]:
         raise DemoFailed(f"expected \"{demo.english['SoftLatest']}\"")

@@ -84,7 +84,7 @@ class DemoUpdate(unittest.TestCase):
                      "The operator notices and publishes the genuine installer again with tools/publish_update.py",
                      "The installer is waiting: TokenManager.exe still uses R7Token.dll",
                      f"Registry now holds DisplayVersion={NEW_VERSION}",
-                     f"Second run: Quillon says: {english['SoftLatest']}"):
+                     f"After the update, Quillon says: {english['SoftLatest']}"):
             self.assertIn(line, self.demo.stdout, output)
         self.assertNotIn("DEMO FAILED", output)
 

@@ -115,7 +115,7 @@ class PackageContents(unittest.TestCase):
             return {section: sorted(parser[section]) for section in parser.sections()}
         with zipfile.ZipFile(package("Quillon")) as zipped:
             sample = zipped.read("docs/samples/WRZ_QVLVer.ini").decode("ascii")
-        self.assertEqual(keys(sample), keys(publish_update.version_file_text(9, "0" * 64)))
+        self.assertEqual(keys(sample), keys(publish_update.version_file_text(9, "0" * 64, b"\x30\x00")))
 
 
 class PluginPackageOverNsis(unittest.TestCase):

@@ -78,12 +78,23 @@ long LastError()
     return static_cast<long>(HRESULT_FROM_WIN32(GetLastError()));
 }
 
-// Whether the signed attributes, when there are any, hold the text's digest.
-// The platform signs over these attributes, not over the text, and Windows
-// checks the messageDigest among them when it verifies; Wine 8 does not, so
-// the updater does it itself. Exactly one messageDigest with one value.
-bool SignedAttributesMatch(const CMSG_SIGNER_INFO& signer, const std::string& text)
+// Whether what the signature covers is this text: the digest the platform
+// computed over the content it took is the text's own (a signature that
+// carries content of its own would otherwise be verified over that), and the
+// signed attributes, when there are any, hold the same digest. The platform
+// signs over these attributes, not over the text, and Windows checks the
+// messageDigest among them when it verifies; Wine 8 does not, so the updater
+// does it itself. Exactly one messageDigest with one value.
+bool SignatureCoversText(const CryptoFunctions& crypto, HCRYPTMSG message, const CMSG_SIGNER_INFO& signer,
+                         const std::string& text)
 {
+    Sha256Digest digest{};
+    if (!HashBytesSha256(text.data(), text.size(), digest)) return false;
+    Sha256Digest computed{};
+    DWORD size = static_cast<DWORD>(computed.size());
+    if (!crypto.getParam(message, CMSG_COMPUTED_HASH_PARAM, 0, computed.data(), &size) || size != computed.size() ||
+        computed != digest)
+        return false;
     if (signer.AuthAttrs.cAttr == 0) return true;  // the signature is over the text itself
     const CRYPT_ATTRIBUTE* digestAttribute = nullptr;
     for (DWORD i = 0; i < signer.AuthAttrs.cAttr; ++i) {
@@ -93,8 +104,6 @@ bool SignedAttributesMatch(const CMSG_SIGNER_INFO& signer, const std::string& te
         digestAttribute = &attribute;
     }
     if (!digestAttribute || digestAttribute->cValue != 1) return false;
-    Sha256Digest digest{};
-    if (!HashBytesSha256(text.data(), text.size(), digest)) return false;
     const CRYPT_ATTR_BLOB& value = digestAttribute->rgValue[0];
     return MessageDigestValueMatches(value.pbData, value.cbData, digest);
 }
@@ -193,7 +202,7 @@ SignedTextCheck VerifySignedText(const std::vector<std::uint8_t>& signature, con
     check.signer = ReadPublisherName(crypto.nameString, certificate.get());
 
     if (!crypto.control(message.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE, certificate.get()->pCertInfo) ||
-        !SignedAttributesMatch(signer, text)) {
+        !SignatureCoversText(crypto, message.get(), signer, text)) {
         check.state = State::DoesNotVerify;
         check.platformResult = LastError();
         return check;

@@ -217,6 +217,14 @@ class PlatformCheck(SignedAnnouncementCase):
             # lets through with signed attributes, the messageDigest catches.
             "version edited, signed attributes": (10, signed("vendor"), "doesnotverify", 0, vendor),
             "version edited, no attributes": (10, signed("vendor", "-noattr"), "doesnotverify", 0, vendor),
+            # A signature that carries a text of its own, the vendor's for
+            # version 10: it verifies, but not over the text of version 9.
+            # Wine's crypt32 verifies it over the text given beside it; the
+            # updater's own comparison of the digest computed over the
+            # content covers a platform that would take the signature's own.
+            "content of its own": (NEW_VERSION, signed("vendor", "-nodetach", "-noattr",
+                                                       over=text.replace(b"=9\n", b"=10\n")),
+                                   "doesnotverify", 0, vendor),
             "another context": (NEW_VERSION, signed("vendor", over=text.replace(b"Orvanta/58P7M_WRZ", b"Other/X")),
                                 "doesnotverify", 0, vendor),
             "SHA-1": (NEW_VERSION, signed("vendor", "-md", "sha1"), "notsha256", 0, ("", "")),

@@ -416,7 +416,7 @@ def signed_verdict(report, bin_dir, work):
     installer = pki.sign("vendor", bin_dir / "mark_file.exe", work / "installer.exe")
     signing = {"cert": pki.dir / "vendor.pem", "key": pki.dir / "vendor.key"}
     served = work / "served"
-    publish_update.publish(installer, 7, served / "files", signing)
+    publish_update.publish(installer, 7, served, signing)  # the stand-in serves it under /files
     prefix = pathlib.Path(os.environ["WINEPREFIX"])
     server = update_server.start_server(served)
     driver = Driver(bin_dir / "window_driver.exe")
@@ -458,6 +458,15 @@ def signed_verdict(report, bin_dir, work):
                           baseline_does_part=True, ratio=statistics.median(ratios))
             report.note(f"signed vs unsigned, {road}: each pair, lowest to highest: "
                         f"{', '.join(f'{r:.2f}' for r in ratios)}")
+        # Where the difference goes, check by check, in one process each:
+        # in the order of an update, then with the trusted roots opened first.
+        version_file = work / "announcement.ini"
+        shutil.copy(served / VERSION_FILE, version_file)
+        paths = [windows_path(p) for p in (work / "signed" / "Quillon.exe", work / "unsigned" / "Quillon.exe",
+                                           version_file, installer)]
+        for options in ([], ["--root-store-first"]):
+            for line in wine(bin_dir / "announcement_cost.exe", *options, *paths):
+                report.note(f"{line[1]}{' (roots opened first)' if options else ''}: {float(line[2]):.1f} {line[3]}")
     finally:
         driver("product-clear")
         driver.close()

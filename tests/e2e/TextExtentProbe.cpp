@@ -9,26 +9,6 @@
 #include "UniqueHandle.h"
 
 namespace {
-// Owns one mapped view of the request; unmaps it on every path out.
-class RequestView {
-public:
-    explicit RequestView(HANDLE mapping)
-        : request_(static_cast<TextExtentRequest*>(
-              MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(TextExtentRequest))))
-    {
-    }
-    RequestView(const RequestView&) = delete;
-    RequestView& operator=(const RequestView&) = delete;
-    ~RequestView()
-    {
-        if (request_) UnmapViewOfFile(request_);
-    }
-    TextExtentRequest* get() const { return request_; }
-
-private:
-    TextExtentRequest* request_;
-};
-
 void Measure(HWND dialog)
 {
     const UniqueHandle mapping(OpenFileMappingW(FILE_MAP_WRITE, FALSE, kTextExtentMapping));

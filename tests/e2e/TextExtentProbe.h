@@ -25,3 +25,23 @@ struct TextExtentRequest {
     SIZE client;    // the control's client area
     UINT dpi;       // the DPI the dialog is laid out for; 0 where the system cannot tell
 };
+
+// Owns one process's view of the request; unmaps it on every path out.
+class RequestView {
+public:
+    explicit RequestView(HANDLE mapping)
+        : request_(static_cast<TextExtentRequest*>(
+              MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(TextExtentRequest))))
+    {
+    }
+    RequestView(const RequestView&) = delete;
+    RequestView& operator=(const RequestView&) = delete;
+    ~RequestView()
+    {
+        if (request_) UnmapViewOfFile(request_);
+    }
+    TextExtentRequest* get() const { return request_; }
+
+private:
+    TextExtentRequest* request_;
+};

@@ -143,22 +143,6 @@ private:
     HHOOK hook_;
 };
 
-// Owns one mapped view; unmaps it on every path out.
-class MappedView {
-public:
-    MappedView(HANDLE mapping, SIZE_T size) : view_(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, size)) {}
-    MappedView(const MappedView&) = delete;
-    MappedView& operator=(const MappedView&) = delete;
-    ~MappedView()
-    {
-        if (view_) UnmapViewOfFile(view_);
-    }
-    void* get() const { return view_; }
-
-private:
-    void* view_;
-};
-
 std::wstring BesideDriver(const wchar_t* fileName)
 {
     wchar_t path[MAX_PATH];
@@ -175,8 +159,8 @@ void AnswerTextExtent(int controlId, const std::wstring& text)
     if (!dialog) return Answer("none");
     const UniqueHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                                   sizeof(TextExtentRequest), kTextExtentMapping));
-    const MappedView view(mapping.get(), sizeof(TextExtentRequest));
-    auto* request = static_cast<TextExtentRequest*>(view.get());
+    const RequestView view(mapping.get());
+    TextExtentRequest* request = view.get();
     if (!request) return Answer("error no shared memory");
     ZeroMemory(request, sizeof(*request));
     request->controlId = controlId;

@@ -45,7 +45,7 @@ private:
     void StartDownload();
     void OnVersionFileArrived();
     // Starts the downloaded installer when it passes the authenticity checks;
-    // otherwise the download counts as failed.
+    // otherwise deletes it and shows the failure box of a refused installer.
     void StartCheckedInstaller();
     // A message box with the caption "Quillon" and the given text.
     void ShowMessage(const std::wstring& text, UINT type, int* answer = nullptr);

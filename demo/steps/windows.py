@@ -56,7 +56,7 @@ def damaged_copy_refused(demo):
     """The first copy of the installer is the server's damaged one: Quillon
     must refuse it, start nothing, and offer Retry."""
     box = wait_for_box(demo, demo.english["Quillon"], 60)
-    if not box or box.get("text") != demo.english["DownloadFail"]:
+    if not box or box.get("text") != demo.english["VerifyFail"]:
         raise DemoFailed(f"Quillon did not refuse the damaged installer (box: {box})")
     if (demo.install_dir / "update.log").exists():
         raise DemoFailed("the damaged installer ran")

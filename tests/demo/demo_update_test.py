@@ -75,7 +75,7 @@ class DemoUpdate(unittest.TestCase):
         self.assertEqual(self.demo.returncode, 0, output)
         english = texts(1033)
         for line in ("Quillon found version 9 on the server (installed: 3) and downloaded the installer over HTTPS",
-                     f"so Quillon deleted it, started nothing, and says: \"{english['DownloadFail']}\"",
+                     f"so Quillon deleted it, started nothing, and says: \"{english['VerifyFail']}\"",
                      "The operator notices and publishes the genuine installer again with tools/publish_update.py",
                      "The installer is waiting: TokenManager.exe still uses R7Token.dll",
                      f"Registry now holds DisplayVersion={NEW_VERSION}",

@@ -22,6 +22,7 @@ from updater_e2e_test import ENGLISH, INSTALLER, VERSION_FILE  # noqa: E402
 
 IDOK, IDCANCEL = 1, 2
 STARTED, FAILED, UP_TO_DATE = "installer started", "download failed", "up to date"
+REFUSED = "installer refused"  # it arrived, and its checks refused it
 SHELL_ERROR = "the shell's error box"          # the shell cannot run what arrived
 CANCELLED = "no answer, cancelled by the user"  # the download never ends by itself
 
@@ -48,9 +49,10 @@ class FaultMatrix(harness.UpdaterCase):
             reply = self.driver("msgbox 500", timeout=15)
             if reply != "timeout":
                 box = harness.parse(reply)
-                texts = {ENGLISH["DownloadFail"]: FAILED, ENGLISH["SoftLatest"]: UP_TO_DATE}
+                texts = {ENGLISH["DownloadFail"]: FAILED, ENGLISH["VerifyFail"]: REFUSED,
+                         ENGLISH["SoftLatest"]: UP_TO_DATE}
                 result = texts.get(box["text"], SHELL_ERROR)
-                self.driver(f"press {IDCANCEL if result == FAILED else IDOK}")
+                self.driver(f"press {IDCANCEL if result in (FAILED, REFUSED) else IDOK}")
                 return result, self.updater.wait(timeout=40)
             if self.updater.poll() is not None:
                 self.assertTrue(self.wait_for_mark(timeout=5), "the updater ended with nothing to show")
@@ -76,12 +78,12 @@ class FaultMatrix(harness.UpdaterCase):
             (VERSION_FILE, "status/300", False, {FAILED}),        # a redirect without a target, not followed
             (INSTALLER, "404", False, {FAILED}),
             (INSTALLER, "404", True, {FAILED}),
-            (INSTALLER, "html", False, {FAILED}),                 # a page sent with 200 is no program
+            (INSTALLER, "html", False, {REFUSED}),                # a page sent with 200 is no program
             (INSTALLER, "500", True, {FAILED}),
             (INSTALLER, "reset", False, {FAILED, CANCELLED}),
             (INSTALLER, "reset", True, {FAILED, CANCELLED}),
-            (INSTALLER, "truncate", False, {FAILED}),             # sections missing: no whole program
-            (INSTALLER, "truncate", True, {FAILED}),
+            (INSTALLER, "truncate", False, {REFUSED}),            # sections missing: no whole program
+            (INSTALLER, "truncate", True, {REFUSED}),
             (INSTALLER, "short", False, {FAILED}),
             (INSTALLER, "status/206", False, {FAILED}),
             (INSTALLER, "stall/3000", True, {STARTED}),           # a pause halfway, then the rest

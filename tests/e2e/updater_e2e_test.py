@@ -50,6 +50,7 @@ class ServerOnPort(update_server.UpdateServer):
         self.root = str(root)
         self.requests = []
         self.file_faults = {}
+        self.released = threading.Event()
         self._thread = None
 
 
@@ -318,6 +319,47 @@ class FailedDownloads(UpdaterCase):
         self.assertEqual(self.driver("gone 10000", timeout=20), "ok")
         self.expect_exit_zero(timeout=30)
         print(f"\ncancel to exit: {time.time() - started:.2f} s", file=sys.stderr)
+
+
+class RefusedInstaller(UpdaterCase):
+    def test_refused_installer_says_so_in_the_librarys_language(self):
+        # An HTML page served as the installer arrives whole and is no Windows
+        # program: refused, nothing started. A library made before the
+        # refusal had a text of its own (no VerifyFail in any language) gets
+        # DownloadFail in the user's language, as before: no box mixes
+        # languages. Retry fetches the installer again; by then the server
+        # has the real one.
+        variant = self.work / "library-without-verify-fail"
+        variant.mkdir(exist_ok=True)
+        shutil.copy(self.bin / "Quillon.exe", variant / "Quillon.exe")
+        shutil.copy(self.bin / "without-verify-fail" / "R7Glossa_WRZ.dll", variant / "R7Glossa_WRZ.dll")
+        cases = {
+            "stand-in library, English": (self.bin, 1033, "VerifyFail"),
+            "stand-in library, German": (self.bin, 1031, "VerifyFail"),
+            "library without VerifyFail, German": (variant, 1031, "DownloadFail"),
+        }
+        for name, (folder, language, key) in cases.items():
+            with self.subTest(name):
+                self.setUp()
+                server, root = self.server_for_this_windows()
+                self.install_product(version=3, url32=f"{server.url}/files", url64=f"{server.url}/files")
+                self.assertEqual(self.driver(f"user-langid {language}"), "ok")
+                self.publish(root, latest=7)
+                server.file_faults[INSTALLER] = "html"
+                self.start_updater(folder / "Quillon.exe")
+                box = self.message_box()
+                expected = texts(language)
+                self.assertEqual((box["caption"], box["text"], box["buttons"]),
+                                 (expected["Quillon"], expected[key], MB_RETRYCANCEL_BUTTONS))
+                self.assertEqual(self.installer_marks(), [], "a refused installer was started")
+                if language == 1033:
+                    self.screenshot("installer-refused")
+                del server.file_faults[INSTALLER]
+                self.assertEqual(self.driver("press 4"), "ok")  # Retry
+                self.assertTrue(self.wait_for_mark(), "the installer was not started after Retry")
+                self.expect_exit_zero()
+                self.assertEqual(server.requests, [f"/files/{VERSION_FILE}", f"/files/{INSTALLER}",
+                                                   f"/files/{INSTALLER}"])
 
 
 class StartUp(UpdaterCase):

@@ -17,11 +17,10 @@ int ProgressPercent(std::uint32_t progress, std::uint32_t progressMax)
 
 const wchar_t* FailureTextKey(UpdateFailure failure)
 {
-    // The language library knows one failure text; a refused installer is
-    // told as a failed download.
     switch (failure) {
-    case UpdateFailure::DownloadFailed:
     case UpdateFailure::InstallerRefused:
+        return L"VerifyFail";
+    case UpdateFailure::DownloadFailed:
         break;
     }
     return L"DownloadFail";

@@ -30,5 +30,14 @@ enum class UpdateFailure {
     InstallerRefused,
 };
 
-// The key of the text that the failure box shows.
+// The key of the text that the failure box shows: "DownloadFail" for a file
+// that did not arrive, "VerifyFail" for an update that its checks refused.
+// Every refusal of what arrived (the installer, a signed updater's
+// announcement) goes through InstallerRefused, and so gets its text here.
 const wchar_t* FailureTextKey(UpdateFailure failure);
+
+// The key whose text the failure box shows when the language library answers
+// FailureTextKey with an empty text, as a library made before "VerifyFail"
+// existed does: the box then says what it always said, in the library's own
+// language, rather than nothing or a text in another language.
+constexpr const wchar_t* kFailureFallbackTextKey = L"DownloadFail";

@@ -67,6 +67,9 @@ INT_PTR CALLBACK UpdateDialog::DialogProc(HWND window, UINT message, WPARAM wPar
         dialog->OnDownloadDone(wParam);
         break;
     default:
+        // WM_DPICHANGED among them: under per-monitor awareness v2 the dialog
+        // manager scales the dialog, its font and its controls itself when
+        // the dialog moves to a monitor of another DPI.
         return FALSE;
     }
     SetWindowLongPtrW(window, DWLP_MSGRESULT, 0);
@@ -123,8 +126,10 @@ void UpdateDialog::StartDownload()
 
 void UpdateDialog::OnUpdateFailed(UpdateFailure failure)
 {
+    std::wstring text = texts_.GetText(FailureTextKey(failure));
+    if (text.empty()) text = texts_.GetText(kFailureFallbackTextKey);
     int answer = 0;
-    ShowMessage(FailureTextKey(failure), MB_RETRYCANCEL | MB_ICONERROR, &answer);
+    ShowMessage(text, MB_RETRYCANCEL | MB_ICONERROR, &answer);
     if (answer == IDRETRY)
         StartDownload();  // the same file from the same address
     else
@@ -181,7 +186,7 @@ void UpdateDialog::OnVersionFileArrived()
         StartDownload();
         break;
     case NextStep::ShowUpToDate:
-        ShowMessage(L"SoftLatest", MB_OK | MB_ICONWARNING);
+        ShowMessage(texts_.GetText(L"SoftLatest"), MB_OK | MB_ICONWARNING);
         EndDialog(window_, kResultOther);
         break;
     }
@@ -211,9 +216,8 @@ void UpdateDialog::OnCancel()
     EndDialog(window_, kResultOther);
 }
 
-void UpdateDialog::ShowMessage(const wchar_t* textKey, UINT type, int* answer)
+void UpdateDialog::ShowMessage(const std::wstring& text, UINT type, int* answer)
 {
-    const std::wstring text = texts_.GetText(textKey);
     const std::wstring caption = texts_.GetText(L"Quillon");
     const int result = MessageBoxW(window_, text.c_str(), caption.c_str(), type);
     if (answer) *answer = result;

@@ -37,16 +37,18 @@ private:
     void OnDownloadDone(WPARAM generation);
     void OnInstall();
     void OnCancel();
-    // The failure box, with Retry and Cancel.
+    // The failure box, with Retry and Cancel: the failure's own text, or
+    // DownloadFail's where the language library has none for it.
     void OnUpdateFailed(UpdateFailure failure);
     // Starts the worker on its current file; each download looks its status
     // texts up afresh.
     void StartDownload();
     void OnVersionFileArrived();
     // Starts the downloaded installer when it passes the authenticity checks;
-    // otherwise the download counts as failed.
+    // otherwise deletes it and shows the failure box of a refused installer.
     void StartCheckedInstaller();
-    void ShowMessage(const wchar_t* textKey, UINT type, int* answer = nullptr);
+    // A message box with the caption "Quillon" and the given text.
+    void ShowMessage(const std::wstring& text, UINT type, int* answer = nullptr);
     // The updater's own signature, read at its first use and kept for the
     // run: the file it was started from is the same throughout.
     const FileSignature& UpdaterSignature();

@@ -19,7 +19,7 @@ def edited_announcement_refused(demo):
     demo.account.say(f"Running Quillon.exe from {demo.install_win}")
     demo.updater = start_updater(demo)
     box = wait_for_box(demo, demo.english["Quillon"], 90)
-    if not box or box.get("text") != demo.english["DownloadFail"]:
+    if not box or box.get("text") != demo.english["VerifyFail"]:
         raise DemoFailed(f"Quillon did not refuse the edited announcement (box: {box})")
     if server_requests(demo) != [f"/{VERSION_FILE}"]:
         raise DemoFailed(f"Quillon fetched more than the edited announcement: {server_requests(demo)}")
@@ -58,7 +58,7 @@ def first_run(demo):
                         f"{state['progress']} % -> {shot}")
 
     # Quillon checks the installer, hands it to the shell and ends; a
-    # refused installer leaves it in its "download failed" box instead.
+    # refused installer leaves it in its "update refused" box instead.
     # The installer's own box may show before Quillon's process is gone.
     def ended_or_box():
         if demo.updater.poll() is not None:
@@ -83,7 +83,7 @@ def damaged_copy_refused(demo):
     """The first copy of the installer is the server's damaged one: Quillon
     must refuse it, start nothing, and offer Retry."""
     box = wait_for_box(demo, demo.english["Quillon"], 60)
-    if not box or box.get("text") != demo.english["DownloadFail"]:
+    if not box or box.get("text") != demo.english["VerifyFail"]:
         raise DemoFailed(f"Quillon did not refuse the damaged installer (box: {box})")
     if (demo.install_dir / "update.log").exists():
         raise DemoFailed("the damaged installer ran")

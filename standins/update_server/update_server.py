@@ -22,11 +22,15 @@ as they are: server.file_faults["name"] = "reset" answers a request for
 that name as /fault/reset/<size>/name would, with the file's own bytes
 (sizes in the plan are ignored: "stall/5000" stalls the file for 5 s halfway,
 "trickle/20" sends it in 64-byte pieces 20 ms apart, "status/206" answers 206
-with half of it). One more fault exists for files only: "truncate" serves the
-first half of the file, as a complete answer (a partial upload on the server).
+with half of it). More faults exist for files only: "truncate" serves the
+first half of the file, as a complete answer (a partial upload on the server);
+"hold" sends the first half, then holds the rest back until the test calls
+server.release() (at most 20 s), so that a download stands half-way for as
+long as the test looks at it; "hold/cut" does the same, then closes the
+connection in order instead of sending the rest, as "short" does.
 
 A double slash in a path is kept as it came ("/files//a" serves "a" and is
-logged as "/files//a"). Every wait is bounded: stalls and trickles are capped,
+logged as "/files//a"). Every wait is bounded: stalls, trickles and holds are capped,
 and a client that stops reading is dropped after a socket time-out.
 
 Run it alone with `update_server.py --root DIR`; it prints its URL. Tests import
@@ -124,8 +128,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if body is None:
                 return self.send_body(b"not found\n", "text/plain", status=404)
             return self.send_body(body[:len(body) // 2])
+        if planned in ("hold", "hold/cut"):
+            return self.hold(body, cut=planned == "hold/cut")
         kind, *args = planned.split("/")
         return self.fault(kind, args, body)
+
+    def hold(self, body, cut):
+        if body is None:
+            return self.send_body(b"not found\n", "text/plain", status=404)
+        self.send_headers(200, len(body))
+        if self.head:
+            return None
+        self.wfile.write(body[:len(body) // 2])
+        self.wfile.flush()
+        self.server.released.wait(MAX_WAIT_MS / 1000)
+        if cut:
+            self.close_connection = True
+        else:
+            self.wfile.write(body[len(body) // 2:])
+        return None
 
     def stream_large(self, size):
         self.send_headers(200, size)
@@ -216,7 +237,17 @@ class UpdateServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.root = str(root)
         self.requests = []
         self.file_faults = {}
+        self.released = threading.Event()
         self._thread = None
+
+    def release(self):
+        """Lets the held files go on, and every later one until hold()."""
+        self.released.set()
+
+    def hold(self):
+        """Files with the fault "hold" or "hold/cut" wait from now on until
+        release(); so they do from the server's start."""
+        self.released.clear()
 
     @property
     def url(self):

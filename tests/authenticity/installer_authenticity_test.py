@@ -126,7 +126,7 @@ class AuthenticityCase(harness.UpdaterCase):
         self.expect_exit_zero()
 
     def expect_refused(self, updater, retry_with=None):
-        """The download counts as failed: the Retry/Cancel box, nothing
+        """The installer is refused: the Retry/Cancel box saying so, nothing
         started, the refused file gone. With retry_with, the server then
         offers that installer (the version file stays as it was: Retry
         fetches the installer alone), and Retry fetches and starts it; else
@@ -134,7 +134,7 @@ class AuthenticityCase(harness.UpdaterCase):
         server, root = self.server_for_this_windows()
         self.start_updater(updater)
         box = self.message_box()
-        self.assertEqual((box["text"], box["buttons"]), (ENGLISH["DownloadFail"], MB_RETRYCANCEL_BUTTONS))
+        self.assertEqual((box["text"], box["buttons"]), (ENGLISH["VerifyFail"], MB_RETRYCANCEL_BUTTONS))
         self.assertEqual(self.installer_marks(), [], "a refused installer was started")
         self.assertEqual(self.downloaded_installers(), [], "the refused file was left behind")
         self.assertEqual(server.requests, [f"/files/{VERSION_FILE}", f"/files/{INSTALLER}"])

@@ -32,7 +32,7 @@ import publish_update  # noqa: E402
 import updater_e2e_test as harness  # noqa: E402
 from installer_authenticity_test import SignedFiles, run_wine_program, trust_root, windows_path  # noqa: E402
 from nginx_server import NginxServer, trust_ca_in_prefix, untrust_ca_in_prefix  # noqa: E402
-from updater_e2e_test import ENGLISH, FAILED, INSTALLER, STARTED, UP_TO_DATE, VERSION_FILE  # noqa: E402
+from updater_e2e_test import ENGLISH, FAILED, INSTALLER, REFUSED, STARTED, UP_TO_DATE, VERSION_FILE  # noqa: E402
 
 NEW_VERSION = 9  # the product has version 3 installed (UpdaterCase.point_at)
 IDRETRY = 4
@@ -147,7 +147,7 @@ class SignedAnnouncements(SignedAnnouncementCase):
                     self.setUp()
                     self.publish()
                     self.rewrite_version_file(tamper())
-                    self.run_case(url, {FAILED}, updater=self.files.updater)
+                    self.run_case(url, {REFUSED}, updater=self.files.updater)
                     self.assertEqual(self.requested(), [f"/{VERSION_FILE}"], "an installer was fetched")
 
     def test_older_genuine_installer_under_the_newer_announcement(self):
@@ -159,8 +159,24 @@ class SignedAnnouncements(SignedAnnouncementCase):
                 self.setUp()
                 self.publish()
                 shutil.copy(self.files.installers["vendor-renewed"], self.served / INSTALLER)
-                self.run_case(url, {FAILED}, updater=self.files.updater)
+                self.run_case(url, {REFUSED}, updater=self.files.updater)
                 self.assertEqual(self.nginx.requests(), [(f"/{VERSION_FILE}", 200), (f"/{INSTALLER}", 200)])
+
+    def test_what_the_server_does_not_deliver_is_no_refusal(self):
+        # A signed updater tells a file that did not arrive from one it
+        # refused: the user is sent to the network, not to a security check.
+        cases = {
+            "no version file": (VERSION_FILE, [(f"/{VERSION_FILE}", 404)]),
+            "no installer behind the genuine announcement": (
+                INSTALLER, [(f"/{VERSION_FILE}", 200), (f"/{INSTALLER}", 404)]),
+        }
+        for name, (missing, requests) in cases.items():
+            with self.subTest(name):
+                self.setUp()
+                self.publish()
+                (self.served / missing).unlink()
+                self.run_case(self.nginx.https_url, {FAILED}, updater=self.files.updater)
+                self.assertEqual(self.nginx.requests(), requests)
 
     def test_replayed_old_announcement_only_says_up_to_date(self):
         # Genuine announcements of the installed version and of an older one.
@@ -178,7 +194,7 @@ class SignedAnnouncements(SignedAnnouncementCase):
         self.point_at(self.nginx.https_url)
         self.start_updater(self.files.updater)
         box = self.message_box()
-        self.assertEqual(box["text"], ENGLISH["DownloadFail"])
+        self.assertEqual(box["text"], ENGLISH["VerifyFail"])
         self.publish()
         self.assertEqual(self.driver(f"press {IDRETRY}"), "ok")
         self.assertTrue(self.wait_for_mark(), "Retry did not fetch the genuine announcement and its installer")

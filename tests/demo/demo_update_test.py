@@ -77,10 +77,10 @@ class DemoUpdate(unittest.TestCase):
         for line in ("Quillon refused the edited announcement: the vendor's signature does not cover "
                      "LatestVersion=10 and the attacker's SHA-256",
                      "it fetched nothing more, started nothing, and says: "
-                     f"\"{english['DownloadFail']}\"",
+                     f"\"{english['VerifyFail']}\"",
                      "Quillon found version 9 on the server (installed: 3), checked the vendor's signature over it, "
                      "and downloaded the installer over HTTPS",
-                     f"so Quillon deleted it, started nothing, and says: \"{english['DownloadFail']}\"",
+                     f"so Quillon deleted it, started nothing, and says: \"{english['VerifyFail']}\"",
                      "The operator notices and publishes the genuine installer again with tools/publish_update.py",
                      "The installer is waiting: TokenManager.exe still uses R7Token.dll",
                      f"Registry now holds DisplayVersion={NEW_VERSION}",

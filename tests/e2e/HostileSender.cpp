@@ -5,7 +5,8 @@
 // and sends WM_USER + 1001 and WM_USER + 1002, and the Install command (1003)
 // as WM_COMMAND, to the update dialog, and broadcasts them to every top-level
 // window, with wParam and lParam taken from boundary values and from a random
-// stream seeded with SEED. Then it probes the dialog with SendMessageTimeout
+// stream seeded with SEED. Every boundary value goes to the dialog first,
+// posted and sent (2 x 3 x 23 = 138 hits), however long that takes. Then it probes the dialog with SendMessageTimeout
 // (5 s) and answers one line:
 //
 //   probe=<ok|timeout|nowindow>\tposted=N\tsent=N\tbroadcast=N\tseed=SEED
@@ -14,6 +15,7 @@
 // hung dialog cannot hang the helper; the probe tells.
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -85,8 +87,25 @@ int wmain(int argc, wchar_t** argv)
     unsigned posted = 0, sent = 0, broadcast = 0;
 
     const DWORD start = GetTickCount();
+    // First every boundary value once as wParam and once as lParam of each
+    // message, posted and sent straight to the dialog: the cases most likely
+    // to matter are thrown whatever the machine's load makes of the time.
+    const UINT messages[] = {kProgress, kDone, WM_COMMAND};
+    constexpr std::size_t kBoundaryCount = sizeof(kBoundaries) / sizeof(kBoundaries[0]);
+    for (const UINT message : messages) {
+        for (std::size_t i = 0; i < kBoundaryCount; ++i) {
+            WPARAM wParam = kBoundaries[i];
+            if (message == WM_COMMAND) wParam = MAKEWPARAM(kInstall, static_cast<WORD>(kBoundaries[i]));
+            const LPARAM lParam = static_cast<LPARAM>(kBoundaries[kBoundaryCount - 1 - i]);
+            HWND dialog = UpdateDialog();
+            if (!dialog) break;
+            DWORD_PTR answer = 0;
+            if (PostMessageW(dialog, message, wParam, lParam)) ++posted;
+            if (SendMessageTimeoutW(dialog, message, wParam, lParam, SMTO_NORMAL, 1000, &answer)) ++sent;
+        }
+    }
+    // Then random values, by every road, for the rest of the time.
     while (GetTickCount() - start < duration) {
-        const UINT messages[] = {kProgress, kDone, WM_COMMAND};
         const UINT message = messages[random.Next() % 3];
         WPARAM wParam = Value(random);
         // The Install command, with any notification code in the high word.

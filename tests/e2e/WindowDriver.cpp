@@ -5,6 +5,12 @@
 //
 //   dialog MS         wait for the update dialog; "ok" or "timeout"
 //   state             caption, status text, bar position, Install visible
+//   text-extent ID [TEXT]  TEXT (or, without it, the text of control ID)
+//                     measured in the font of the update dialog's control ID,
+//                     inside the updater (text_extent_probe.dll):
+//                     "width=W height=H client_width=CW client_height=CH
+//                     dpi=DPI" (tab-separated; DPI: the dialog's, as the
+//                     updater sees it), "none" without a dialog, or "error ..."
 //   msgbox MS [POLL]  wait for a message box, looking every POLL ms (default 50);
 //                     its caption, text and buttons
 //   press ID          click button ID of the message box, or else the dialog
@@ -15,6 +21,10 @@
 //   product-clear     delete the product key (32-bit view) and the user's LangId
 //   product-dword NAME VALUE / product-sz NAME VALUE   set a product value
 //   user-langid VALUE set the user's LangId
+//   log-pixels VALUE  the user's display scaling in DPI, the value LogPixels
+//                     under HKCU\Control Panel\Desktop, which Wine reads at
+//                     each program's start; "default" deletes it (96 in a new
+//                     prefix)
 //   kill-updaters     end every Quillon.exe still running (clean-up between cases)
 //   abandon-mutex     leave the updater's instance mutex abandoned: a thread
 //                     takes it and ends without releasing it
@@ -30,8 +40,10 @@
 #include <string>
 
 #include "InstanceMutexName.h"
+#include "LoadedLibrary.h"
 #include "ProductKey.h"
 #include "RegistryKey.h"
+#include "TextExtentProbe.h"
 #include "UniqueHandle.h"
 
 namespace {
@@ -115,6 +127,62 @@ void SetProductValue(HKEY root, const wchar_t* path, const std::wstring& name, D
         Answer("ok");
 }
 
+// Owns one window hook; removes it on every path out.
+class WindowHook {
+public:
+    explicit WindowHook(HHOOK hook) : hook_(hook) {}
+    WindowHook(const WindowHook&) = delete;
+    WindowHook& operator=(const WindowHook&) = delete;
+    ~WindowHook()
+    {
+        if (hook_) UnhookWindowsHookEx(hook_);
+    }
+    explicit operator bool() const { return hook_ != nullptr; }
+
+private:
+    HHOOK hook_;
+};
+
+std::wstring BesideDriver(const wchar_t* fileName)
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring directory(path, length < MAX_PATH ? length : 0);
+    directory.erase(directory.find_last_of(L"\\/") + 1);
+    return directory + fileName;
+}
+
+// text-extent: the probe measures inside the updater, on the dialog's thread.
+void AnswerTextExtent(int controlId, const std::wstring& text)
+{
+    HWND dialog = FindDialog(kProgressId);
+    if (!dialog) return Answer("none");
+    const UniqueHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                  sizeof(TextExtentRequest), kTextExtentMapping));
+    const RequestView view(mapping.get());
+    TextExtentRequest* request = view.get();
+    if (!request) return Answer("error no shared memory");
+    ZeroMemory(request, sizeof(*request));
+    request->controlId = controlId;
+    lstrcpynW(request->text, text.c_str(), kTextExtentCapacity);
+
+    const LoadedLibrary probe(LoadLibraryW(BesideDriver(L"text_extent_probe.dll").c_str()));
+    const auto hookProcedure = probe.Find<HOOKPROC>(kTextExtentHook);
+    if (!hookProcedure) return Answer("error no text_extent_probe.dll");
+    const WindowHook hook(
+        SetWindowsHookExW(WH_CALLWNDPROC, hookProcedure, probe.get(), GetWindowThreadProcessId(dialog, nullptr)));
+    if (!hook) return Answer("error hook " + std::to_string(GetLastError()));
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutW(dialog, RegisterWindowMessageW(kTextExtentMessage), 0, 0, SMTO_ABORTIFHUNG, 5000,
+                             &ignored))
+        return Answer("error the dialog did not answer");
+    if (request->answered == -1) return Answer("error no control " + std::to_string(controlId));
+    if (request->answered != 1) return Answer("error the probe did not run in the updater");
+    Answer("width=" + std::to_string(request->extent.cx) + "\theight=" + std::to_string(request->extent.cy) +
+           "\tclient_width=" + std::to_string(request->client.cx) +
+           "\tclient_height=" + std::to_string(request->client.cy) + "\tdpi=" + std::to_string(request->dpi));
+}
+
 // Kept open so the abandoned mutex outlives the thread that abandoned it.
 UniqueHandle g_abandonedMutex;
 // A file held open without sharing, for hold-file.
@@ -139,6 +207,8 @@ void Handle(const std::string& command, const std::string& argument, const std::
                "\tprogress=" + std::to_string(position) +
                "\tinstall_visible=" + (IsWindowVisible(GetDlgItem(dialog, kInstallId)) ? "1" : "0") +
                "\tcancel=" + Utf8(WindowText(GetDlgItem(dialog, IDCANCEL))));
+    } else if (command == "text-extent") {
+        AnswerTextExtent(std::atoi(argument.c_str()), Wide(rest));
     } else if (command == "msgbox") {
         const DWORD poll = rest.empty() ? 50 : static_cast<DWORD>(std::strtoul(rest.c_str(), nullptr, 10));
         HWND box = WaitFor(kMessageTextId, wait, poll > 0 ? poll : 1);
@@ -186,6 +256,19 @@ void Handle(const std::string& command, const std::string& argument, const std::
         const std::wstring value = Wide(rest);
         SetProductValue(HKEY_LOCAL_MACHINE, kProductKeyPath, Wide(argument), REG_SZ, value.c_str(),
                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    } else if (command == "log-pixels") {
+        RegistryKey desktop;
+        const DWORD dpi = static_cast<DWORD>(std::strtoul(argument.c_str(), nullptr, 10));
+        LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE,
+                                         nullptr, desktop.put(), nullptr);
+        if (status == ERROR_SUCCESS && argument == "default") {
+            status = RegDeleteValueW(desktop.get(), L"LogPixels");
+            if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
+        } else if (status == ERROR_SUCCESS) {
+            status = RegSetValueExW(desktop.get(), L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                                    sizeof(dpi));
+        }
+        Answer(status == ERROR_SUCCESS ? "ok" : "error " + std::to_string(status));
     } else if (command == "abandon-mutex") {
         DWORD session = 0;
         ProcessIdToSessionId(GetCurrentProcessId(), &session);

@@ -25,8 +25,11 @@ ARGS = None
 VERSION_FILE = "WRZ_QVLVer.ini"
 INSTALLER = "WRZ_QVL_Keyward_Install.exe"
 MB_OK_BUTTONS, MB_RETRYCANCEL_BUTTONS = "1", "2,4"
-# How a run settles (UpdaterCase.outcome).
-FAILED, UP_TO_DATE, OTHER_BOX = "download failed", "up to date", "another box"
+# How a run settles (UpdaterCase.outcome). REFUSED: what arrived was refused
+# by its checks (the installer, or a signed updater's announcement), told
+# apart from FAILED, a file that did not arrive.
+FAILED, REFUSED, UP_TO_DATE = "download failed", "update refused", "up to date"
+OTHER_BOX = "another box"  # the shell's error box, say, when it cannot run what arrived
 STARTED, STILL_RUNNING = "installer started", "no end by itself"
 
 
@@ -53,6 +56,7 @@ class ServerOnPort(update_server.UpdateServer):
         self.root = str(root)
         self.requests = []
         self.file_faults = {}
+        self.released = threading.Event()
         self._thread = None
 
 
@@ -201,21 +205,26 @@ class UpdaterCase(unittest.TestCase):
         self.install_product(version=3, url32=base, url64=base)
 
     def outcome(self, patience=20):
-        """How the run settles: a box (answered with Cancel or OK), the
-        installer started, or no end by itself within patience seconds (then
-        cancelled as a user would). Gives the outcome and the exit code."""
+        """How the run settles: a box (Cancel on a Retry/Cancel box, else OK),
+        the installer started, or no end by itself within patience seconds
+        (then cancelled as a user would). Gives the outcome and the exit
+        code; the process must exit within 40 s of the last answer."""
         end = time.time() + patience
         while time.time() < end:
             reply = self.driver("msgbox 500", timeout=15)
             if reply != "timeout":
                 box = parse(reply)
-                result = {ENGLISH["DownloadFail"]: FAILED, ENGLISH["SoftLatest"]: UP_TO_DATE}.get(box["text"], OTHER_BOX)
-                self.driver("press 2" if result == FAILED else "press 1")  # Cancel, or OK
+                result = {ENGLISH["DownloadFail"]: FAILED, ENGLISH["VerifyFail"]: REFUSED,
+                          ENGLISH["SoftLatest"]: UP_TO_DATE}.get(box["text"], OTHER_BOX)
+                self.driver("press 2" if result in (FAILED, REFUSED) else "press 1")  # Cancel, or OK
                 return result, self.updater.wait(timeout=40)
             if self.updater.poll() is not None:
                 return (STARTED if self.wait_for_mark(timeout=5) else "ended with nothing shown"), self.updater.returncode
         self.assertEqual(self.driver("press 2"), "ok")  # Cancel
-        return STILL_RUNNING, self.updater.wait(timeout=40)
+        pressed = time.time()
+        code = self.updater.wait(timeout=40)
+        print(f"\n  exit {time.time() - pressed:.1f} s after Cancel", file=sys.stderr)
+        return STILL_RUNNING, code
 
     def run_case(self, base, allowed, patience=20, updater=None):
         """Points the product at base, runs the updater (the built one unless
@@ -358,6 +367,47 @@ class FailedDownloads(UpdaterCase):
         self.assertEqual(self.driver("gone 10000", timeout=20), "ok")
         self.expect_exit_zero(timeout=30)
         print(f"\ncancel to exit: {time.time() - started:.2f} s", file=sys.stderr)
+
+
+class RefusedInstaller(UpdaterCase):
+    def test_refused_installer_says_so_in_the_librarys_language(self):
+        # An HTML page served as the installer arrives whole and is no Windows
+        # program: refused, nothing started. A library made before the
+        # refusal had a text of its own (no VerifyFail in any language) gets
+        # DownloadFail in the user's language, as before: no box mixes
+        # languages. Retry fetches the installer again; by then the server
+        # has the real one.
+        variant = self.work / "library-without-verify-fail"
+        variant.mkdir(exist_ok=True)
+        shutil.copy(self.bin / "Quillon.exe", variant / "Quillon.exe")
+        shutil.copy(self.bin / "without-verify-fail" / "R7Glossa_WRZ.dll", variant / "R7Glossa_WRZ.dll")
+        cases = {
+            "stand-in library, English": (self.bin, 1033, "VerifyFail"),
+            "stand-in library, German": (self.bin, 1031, "VerifyFail"),
+            "library without VerifyFail, German": (variant, 1031, "DownloadFail"),
+        }
+        for name, (folder, language, key) in cases.items():
+            with self.subTest(name):
+                self.setUp()
+                server, root = self.server_for_this_windows()
+                self.install_product(version=3, url32=f"{server.url}/files", url64=f"{server.url}/files")
+                self.assertEqual(self.driver(f"user-langid {language}"), "ok")
+                self.publish(root, latest=7)
+                server.file_faults[INSTALLER] = "html"
+                self.start_updater(folder / "Quillon.exe")
+                box = self.message_box()
+                expected = texts(language)
+                self.assertEqual((box["caption"], box["text"], box["buttons"]),
+                                 (expected["Quillon"], expected[key], MB_RETRYCANCEL_BUTTONS))
+                self.assertEqual(self.installer_marks(), [], "a refused installer was started")
+                if language == 1033:
+                    self.screenshot("installer-refused")
+                del server.file_faults[INSTALLER]
+                self.assertEqual(self.driver("press 4"), "ok")  # Retry
+                self.assertTrue(self.wait_for_mark(), "the installer was not started after Retry")
+                self.expect_exit_zero()
+                self.assertEqual(server.requests, [f"/files/{VERSION_FILE}", f"/files/{INSTALLER}",
+                                                   f"/files/{INSTALLER}"])
 
 
 class StartUp(UpdaterCase):

@@ -177,7 +177,7 @@ TEST_F(LanguageTest, StandInLibraryBesideTheProgramSpeaksEveryKey)
 {
     EXPECT_EQ(TextProvider().LibraryPath(), BesideTests(L"R7Glossa_WRZ.dll"));
 
-    std::vector<std::wstring> keys = {L"Quillon", L"Install", L"Cancel", L"SoftLatest", L"DownloadFail"};
+    std::vector<std::wstring> keys = {L"Quillon", L"Install", L"Cancel", L"SoftLatest", L"DownloadFail", L"VerifyFail"};
     for (int code = 1; code <= 34; ++code) keys.push_back(L"StatusCode" + std::to_wstring(code));
 
     struct Case { DWORD language; const wchar_t* cancel; };

@@ -41,7 +41,9 @@ INSTALL_DIR = r"C:\QuillonTests\ExampleProduct"
 PLUGIN_FILES = {"Plugins/x86-unicode/Plugin.dll", "Include/Plugin.nsh", "Docs/Plugin/Readme.md",
                 "Examples/Plugin/Example.nsi"}
 QUILLON_FILES = {"Quillon.exe", "docs/samples/WRZ_QVLVer.ini", "tools/publish_update.py", "docs/updater.md",
-                 "docs/nginx/quillon-updates.conf"}
+                 "docs/nginx/quillon-updates.conf"} | {
+    f"docs/images/144dpi-{language}-{window}.png"
+    for language in (1033, 1036) for window in ("downloading", "download-failed", "up-to-date")}
 # Markdown links to a file, not to a web address or an anchor of the same page.
 RELATIVE_LINK = re.compile(r"\]\((?![a-z]+:|#)([^)#\s]+)")
 

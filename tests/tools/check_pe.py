@@ -5,9 +5,12 @@ Each binary must import only Windows system DLLs (the runtime is linked
 statically), carry the PE flags NSIS's own binaries carry: ASLR (dynamic
 base), DEP (NX compatible), terminal-server aware and large-address aware,
 and declare Windows 7 (6.1) as its OS and subsystem version, so that an older
-Windows refuses it with its own message. With --exports, the export table
-must hold exactly those plain names.
+Windows refuses it with its own message. A 64-bit image must also take ASLR's
+addresses above 4 GB (high-entropy virtual addresses). With --exports, the
+export table must hold exactly those plain names; with --max-size, the file
+must be smaller than that many bytes.
 """
+import os
 import re
 import subprocess
 import sys
@@ -18,22 +21,26 @@ SYSTEM_DLLS = {
     "shell32.dll", "shlwapi.dll", "urlmon.dll", "user32.dll", "version.dll",
     "wininet.dll", "wintrust.dll",
 }
-DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x8000
+HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x0020, 0x0040, 0x0100, 0x8000
 LARGE_ADDRESS_AWARE = 0x0020
 MINIMUM_WINDOWS = (6, 1)  # Windows 7
 
 
-def check(objdump, path, exports):
+def check(objdump, path, exports, max_size):
     dump = subprocess.run([objdump, "-p", path], check=True, capture_output=True, text=True).stdout
     problems = []
+    image_format = re.search(r"file format (\S+)", dump).group(1)
     imports = {m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)}
     foreign = sorted(imports - SYSTEM_DLLS)
     if foreign:
         problems.append(f"imports non-system DLLs: {', '.join(foreign)}")
     characteristics = int(re.search(r"^Characteristics\s+0x([0-9a-f]+)", dump, re.M).group(1), 16)
     dll_characteristics = int(re.search(r"^DllCharacteristics\s+([0-9a-f]+)", dump, re.M).group(1), 16)
-    for flag, name in ((DYNAMIC_BASE, "DYNAMIC_BASE"), (NX_COMPAT, "NX_COMPAT"),
-                       (TERMINAL_SERVER_AWARE, "TERMINAL_SERVER_AWARE")):
+    required = [(DYNAMIC_BASE, "DYNAMIC_BASE"), (NX_COMPAT, "NX_COMPAT"),
+                (TERMINAL_SERVER_AWARE, "TERMINAL_SERVER_AWARE")]
+    if image_format == "pei-x86-64":
+        required.append((HIGH_ENTROPY_VA, "HIGH_ENTROPY_VA"))
+    for flag, name in required:
         if not dll_characteristics & flag:
             problems.append(f"DllCharacteristics lacks {name}")
     if not characteristics & LARGE_ADDRESS_AWARE:
@@ -49,34 +56,40 @@ def check(objdump, path, exports):
         names = set(re.findall(r"^\s+\[\s*\d+\]\s+(\S+)$", table[1], re.M)) if len(table) == 2 else set()
         if names != set(exports):
             problems.append(f"exports {sorted(names)}, expected {sorted(exports)}")
-    return imports, problems
+    size = os.path.getsize(path)
+    if max_size is not None and size >= max_size:
+        problems.append(f"{size} bytes, expected fewer than {max_size}")
+    return image_format, imports, problems
 
 
 def parse(argv):
-    """--objdump TOOL, then --binary PATH [--exports NAME...] as often as needed."""
+    """--objdump TOOL, then --binary PATH [--max-size BYTES] [--exports NAME...]
+    as often as needed; each --objdump serves the binaries after it."""
     objdump, binaries, current = None, {}, None
     words = iter(argv)
     for word in words:
         if word == "--objdump":
-            objdump = next(words)
+            objdump, current = next(words), None
         elif word == "--binary":
             current = next(words)
-            binaries[current] = None
-        elif word == "--exports":
-            binaries[current] = []
-        elif current is not None and binaries[current] is not None:
-            binaries[current].append(word)
+            binaries[current] = {"objdump": objdump, "exports": None, "max_size": None}
+        elif word == "--max-size" and current is not None:
+            binaries[current]["max_size"] = int(next(words))
+        elif word == "--exports" and current is not None:
+            binaries[current]["exports"] = []
+        elif current is not None and binaries[current]["exports"] is not None:
+            binaries[current]["exports"].append(word)
         else:
             sys.exit(f"unexpected argument {word}")
-    return objdump, binaries
+    return binaries
 
 
 def main():
-    objdump, binaries = parse(sys.argv[1:])
+    binaries = parse(sys.argv[1:])
     failed = False
-    for path, exports in binaries.items():
-        imports, problems = check(objdump, path, exports)
-        print(f"{path}: imports {', '.join(sorted(imports))}")
+    for path, options in binaries.items():
+        image_format, imports, problems = check(options["objdump"], path, options["exports"], options["max_size"])
+        print(f"{path} ({image_format}): imports {', '.join(sorted(imports))}")
         for problem in problems:
             print(f"  FAIL {problem}")
             failed = True

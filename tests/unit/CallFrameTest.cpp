@@ -15,6 +15,12 @@
 #include "Wow64.h"
 
 namespace {
+// The test host lays its nodes out as NSIS does, pointer-sized link first,
+// in the 32-bit and the 64-bit build alike; the plug-in reads them so.
+static_assert(offsetof(NsisHost::Node, text) == sizeof(void*) &&
+                  offsetof(NsisHost::Node, text) == offsetof(NsisStackNode, text),
+              "the host's stack node and the plug-in's");
+
 // Records the host's frame as an export would at its start.
 void Enter(NsisHost& host)
 {

@@ -5,13 +5,19 @@
 # - Time. The linker writes SOURCE_DATE_EPOCH into the PE header and into
 #   Plugin.dll's export directory, where it would otherwise write the time of
 #   the link (reproducible_link below). Taken from the environment when it is set there, else from the
-#   commit's time; a source tree outside git gets 0 and a warning.
+#   commit's time; a source tree outside git gets 0 and a warning. The 64-bit
+#   build of Plugin.dll is given the 32-bit build's time.
 # - Paths. The folders of the source and the build are cut from every file
 #   name the compiler records (__FILE__ in assertions, debug information).
 # - Order. The globbed sources are sorted (see CMakeLists.txt); archives are
 #   written without dates (the toolchain's default).
 
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
+if(DEFINED QUILLON_INHERITED_SOURCE_DATE_EPOCH)
+  # The 64-bit build takes the time the 32-bit build that started it decided
+  # on: both DLLs of a release carry one time.
+  set(QUILLON_SOURCE_DATE_EPOCH "${QUILLON_INHERITED_SOURCE_DATE_EPOCH}")
+  set(_epoch_from "the 32-bit build")
+elseif(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(QUILLON_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
   set(_epoch_from "SOURCE_DATE_EPOCH")
 else()

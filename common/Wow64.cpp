@@ -12,3 +12,8 @@ bool IsWow64()
     isWow64Process(GetCurrentProcess(), &wow64);  // a failed call leaves the flag FALSE
     return wow64 != FALSE;
 }
+
+bool Is64BitWindows()
+{
+    return sizeof(void*) == 8 || IsWow64();
+}

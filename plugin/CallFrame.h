@@ -5,10 +5,13 @@
 
 // One node of the NSIS stack, laid out by the host: the link, then the text
 // inline. The host allocates nodes with GlobalAlloc; whoever pops one frees it.
+// The link is a pointer in both of NSIS's plug-in interfaces, so the text
+// begins at 4 bytes in a 32-bit installer and at 8 in a 64-bit one.
 struct NsisStackNode {
     NsisStackNode* next;
     wchar_t text[1];
 };
+static_assert(offsetof(NsisStackNode, text) == sizeof(void*), "the text follows the link");
 
 // What an export records at its start. It stays until the next call replaces
 // it. Besides it only two facts survive between calls: that the plug-in is
@@ -35,10 +38,11 @@ public:
     ExportCall& operator=(const ExportCall&) = delete;
 };
 
-// Every export has this signature: NSIS calls plug-in functions with cdecl.
-// Unicode NSIS passes a fifth argument, its extra parameters; a host that
-// passes null there is served too, loaded and freed around each call. The
-// export runs its work inside the frame; the work's body follows the macro.
+// Every export has this signature: NSIS calls plug-in functions with cdecl
+// (x64 Windows has one calling convention, and ignores the word). Unicode
+// NSIS passes a fifth argument, its extra parameters; a host that passes null
+// there is served too, loaded and freed around each call. The export runs its
+// work inside the frame; the work's body follows the macro.
 #define NSIS_PLUGIN_EXPORT(name) \
     static void name##Work(); \
     extern "C" __declspec(dllexport) void __cdecl name( \

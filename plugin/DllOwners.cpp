@@ -17,7 +17,7 @@ std::vector<std::wstring> ReadModuleNames(const PsapiFunctions& psapi, DWORD pro
     std::vector<std::wstring> names;
     UniqueHandle process(OpenProcess(kProcessAllAccessBeforeVista, FALSE, processId));
     std::vector<HMODULE> modules;
-    if (!process || !ListProcessModules(psapi.enumProcessModules, process.get(), modules)) return names;
+    if (!process || !ListProcessModules(psapi.enumProcessModulesEx, process.get(), modules)) return names;
     for (HMODULE module : modules) {
         wchar_t name[kNameUnits] = {};
         if (psapi.getModuleBaseName(process.get(), module, name, kNameUnits) == 0) continue;

@@ -7,9 +7,13 @@
 ;   makensis Example.nsi
 ;
 ; No !addplugindir is needed: Plugin.nsh finds Plugin.dll in NSIS's
-; Plugins\x86-unicode folder. The result, ExampleSetup.exe, installs "Example
-; Product" with an uninstaller; /S installs silently, /D=<folder> chooses the
-; folder.
+; Plugins\x86-unicode folder. For a 64-bit installer, change the target and
+; nothing else; Plugin.dll then comes from Plugins\amd64-unicode:
+;
+;   makensis -X"Target amd64-unicode" Example.nsi
+;
+; The result, ExampleSetup.exe, installs "Example Product" with an
+; uninstaller; /S installs silently, /D=<folder> chooses the folder.
 ;
 ; What it shows, in the order the installer uses it:
 ;   - Windows older than 7 SP1 refused before any Plugin:: call;

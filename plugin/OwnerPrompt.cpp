@@ -41,7 +41,8 @@ PromptTexts LoadPromptTexts()
     PromptTexts texts;
     texts.caption = L"WRZ";
     RegistryKey productKey;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_QUERY_VALUE, productKey.put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_QUERY_VALUE | kProductKeyView, productKey.put()) !=
+        ERROR_SUCCESS)
         return texts;
     const WORD languageId = GetSystemDefaultLangID();
     const std::wstring languageFile = LanguageFilePath(ReadInstallPath(productKey.get()), languageId);

@@ -2,13 +2,17 @@
 ;
 ; Unpacked over an NSIS installation from the Plugin package, this file
 ; lies in NSIS's Include folder and Plugin.dll in its Plugins\x86-unicode
-; folder, and a script needs only:
+; and Plugins\amd64-unicode folders, and a script needs only:
 ;
 ;   Unicode true
 ;   !include Plugin.nsh
 ;
+; A 64-bit installer (Target amd64-unicode) uses the same header and the
+; same macros; makensis picks the plug-in built for its target.
+;
 ; Elsewhere, add this file's folder first; it finds Plugin.dll beside itself
-; or in the package's own layout (..\Plugins\x86-unicode):
+; (the 64-bit one in amd64-unicode beside itself) or in the package's own
+; layout (..\Plugins\x86-unicode, ..\Plugins\amd64-unicode):
 ;
 ;   !addincludedir "path\to\folder\with\Plugin.nsh"
 ;
@@ -72,9 +76,13 @@
 !include LogicLib.nsh
 
 ; Plugin.dll beside this header, or in the package's layout beside its
-; Include folder. makensis also looks in its own Plugins\x86-unicode.
+; Include folder; makensis also looks in its own Plugins\<target>. Each
+; folder serves one target, and makensis looks only in the folders of the
+; target it builds for.
 !addplugindir /x86-unicode "${__FILEDIR__}"
 !addplugindir /x86-unicode "${__FILEDIR__}\..\Plugins\x86-unicode"
+!addplugindir /amd64-unicode "${__FILEDIR__}\amd64-unicode"
+!addplugindir /amd64-unicode "${__FILEDIR__}\..\Plugins\amd64-unicode"
 
 ; Lies below a macro's arguments on the NSIS stack, so that whatever an
 ; export leaves unread can be taken off again; it is also the value $R0

@@ -1,5 +1,6 @@
 #include "ProcessFinder.h"
 
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <vector>
@@ -7,8 +8,10 @@
 #include "UniqueHandle.h"
 
 namespace {
-static_assert(sizeof(PROCESSENTRY32W) == 556, "the Unicode process entry of Tool Help");
-static_assert(sizeof(MODULEENTRY32W) == 1064, "the Unicode module entry of Tool Help");
+// The Unicode entries of Tool Help as a 32-bit process fills them; a 64-bit
+// one has pointer-sized fields in them, and its own sizes.
+static_assert(sizeof(PROCESSENTRY32W) == (sizeof(void*) == 4 ? 556 : 568), "the Unicode process entry of Tool Help");
+static_assert(sizeof(MODULEENTRY32W) == (sizeof(void*) == 4 ? 1064 : 1080), "the Unicode module entry of Tool Help");
 
 constexpr DWORD kNameBufferUnits = 260;
 
@@ -35,14 +38,16 @@ bool ReadNameByImagePath(QueryFullProcessImageNameFunction queryImageName, DWORD
 
 // Reads the base name of the process's first module, its executable. Systems
 // without QueryFullProcessImageNameW (before Vista) run no 64-bit programs
-// beside a 32-bit installer that this could miss.
+// beside a 32-bit installer that this could miss. The default list of a
+// process of either kind begins with its executable.
 bool ReadNameByFirstModule(const PsapiFunctions& psapi, DWORD processId, wchar_t (&name)[kNameBufferUnits])
 {
     UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     if (!process) return false;
     HMODULE executable = nullptr;
     DWORD bytesNeeded = 0;
-    if (!psapi.enumProcessModules(process.get(), &executable, sizeof(executable), &bytesNeeded)) return false;
+    if (!psapi.enumProcessModulesEx(process.get(), &executable, sizeof(executable), &bytesNeeded, LIST_MODULES_DEFAULT))
+        return false;
     return psapi.getModuleBaseName(process.get(), executable, name, kNameBufferUnits) != 0;
 }
 

@@ -1,5 +1,7 @@
 #include "ProcessStatus.h"
 
+#include <psapi.h>
+
 namespace {
 // No system runs anywhere near this many processes or modules; the limit only
 // keeps a misbehaving enumerator from growing the array for ever.
@@ -8,23 +10,24 @@ constexpr int kModuleListAttempts = 8;
 
 struct PsapiNames {
     const char* enumProcesses;
-    const char* enumProcessModules;
+    const char* enumProcessModulesEx;
     const char* getModuleBaseName;
     const char* getModuleFileNameEx;
 };
-constexpr PsapiNames kKernel32Names = {"K32EnumProcesses", "K32EnumProcessModules", "K32GetModuleBaseNameW",
+constexpr PsapiNames kKernel32Names = {"K32EnumProcesses", "K32EnumProcessModulesEx", "K32GetModuleBaseNameW",
                                        "K32GetModuleFileNameExW"};
-constexpr PsapiNames kPsapiNames = {"EnumProcesses", "EnumProcessModules", "GetModuleBaseNameW",
+constexpr PsapiNames kPsapiNames = {"EnumProcesses", "EnumProcessModulesEx", "GetModuleBaseNameW",
                                     "GetModuleFileNameExW"};
 
 // False, with f emptied, unless module has all four.
 bool FindPsapiFunctions(HMODULE module, const PsapiNames& names, PsapiFunctions& f)
 {
     f.enumProcesses = FindExport<PsapiFunctions::EnumProcessesFunction>(module, names.enumProcesses);
-    f.enumProcessModules = FindExport<PsapiFunctions::EnumProcessModulesFunction>(module, names.enumProcessModules);
+    f.enumProcessModulesEx =
+        FindExport<PsapiFunctions::EnumProcessModulesExFunction>(module, names.enumProcessModulesEx);
     f.getModuleBaseName = FindExport<PsapiFunctions::GetModuleNameFunction>(module, names.getModuleBaseName);
     f.getModuleFileNameEx = FindExport<PsapiFunctions::GetModuleNameFunction>(module, names.getModuleFileNameEx);
-    if (f.enumProcesses && f.enumProcessModules && f.getModuleBaseName && f.getModuleFileNameEx) return true;
+    if (f.enumProcesses && f.enumProcessModulesEx && f.getModuleBaseName && f.getModuleFileNameEx) return true;
     f = PsapiFunctions();
     return false;
 }
@@ -57,7 +60,7 @@ bool ListProcessIds(PsapiFunctions::EnumProcessesFunction enumProcesses, std::ve
     return false;
 }
 
-bool ListProcessModules(PsapiFunctions::EnumProcessModulesFunction enumProcessModules, HANDLE process,
+bool ListProcessModules(PsapiFunctions::EnumProcessModulesExFunction enumProcessModulesEx, HANDLE process,
                         std::vector<HMODULE>& modules)
 {
     modules.assign(128, nullptr);
@@ -66,7 +69,7 @@ bool ListProcessModules(PsapiFunctions::EnumProcessModulesFunction enumProcessMo
     for (int attempt = 0; attempt < kModuleListAttempts; ++attempt) {
         DWORD bytesNeeded = 0;
         const DWORD bytes = static_cast<DWORD>(modules.size() * sizeof(HMODULE));
-        if (!enumProcessModules(process, modules.data(), bytes, &bytesNeeded)) break;
+        if (!enumProcessModulesEx(process, modules.data(), bytes, &bytesNeeded, LIST_MODULES_ALL)) break;
         if (bytesNeeded <= bytes) {
             modules.resize(bytesNeeded / sizeof(HMODULE));
             return true;

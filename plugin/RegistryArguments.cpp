@@ -51,8 +51,8 @@ RegistryArguments ReadRegistryArguments(RegistryExport kind, RegistryArgumentSou
 
         bool* flag = nullptr;
         const wchar_t* accepted = nullptr;
-        // RunsOnWow64 is asked only for "/x64" given to a write export.
-        if (EqualsNoCase(text, L"/x64") && (!writes || source.RunsOnWow64())) {
+        // RunsOn64BitWindows is asked only for "/x64" given to a write export.
+        if (EqualsNoCase(text, L"/x64") && (!writes || source.RunsOn64BitWindows())) {
             flag = &request.want64;
             accepted = L"IN /x64";
         } else if (EqualsNoCase(text, L"/x86")) {

@@ -38,7 +38,7 @@ public:
     virtual PopResult Pop(wchar_t* buffer, std::size_t capacity) = 0;
     virtual void Trace(const wchar_t* text) = 0;
     // Asked each time "/x64" reaches a write export, never cached.
-    virtual bool RunsOnWow64() = 0;
+    virtual bool RunsOn64BitWindows() = 0;
 
 protected:
     ~RegistryArgumentSource() = default;

@@ -36,6 +36,20 @@ LONG DeleteKeyIn64BitView(HKEY root, const std::wstring& subKey)
     if (!deleteKeyEx) return ERROR_SUCCESS;
     return deleteKeyEx(root, subKey.c_str(), KEY_WOW64_64KEY, 0);
 }
+
+// A 32-bit process reaches the 32-bit view through the root opened in it. A
+// key handle does not carry its view to the keys named below it, though:
+// RegDeleteKeyW deletes in the view of the calling process, and a 64-bit
+// process must name the view in the delete itself. Every 64-bit Windows has
+// RegDeleteKeyExW.
+LONG DeleteKeyIn32BitView(HKEY root, HKEY rootIn32BitView, const std::wstring& subKey)
+{
+    if constexpr (sizeof(void*) == 4) {
+        return RegDeleteKeyW(rootIn32BitView, subKey.c_str());
+    } else {
+        return RegDeleteKeyExW(root, subKey.c_str(), KEY_WOW64_32KEY, 0);
+    }
+}
 }  // namespace
 
 NSIS_PLUGIN_EXPORT(DeleteRegKey)
@@ -48,7 +62,7 @@ NSIS_PLUGIN_EXPORT(DeleteRegKey)
     // 32-bit step when the key does not open there.
     DWORD subKeyCount = 0;
 
-    if (request.want64 && IsWow64()) {
+    if (request.want64 && Is64BitWindows()) {
         RegistryKey root;
         if (RegOpenKeyExW(request.root, nullptr, 0, kAccess64BitView, root.put()) != ERROR_SUCCESS)
             DebugLog(L"64bit  Reg open ERROR");
@@ -69,7 +83,8 @@ NSIS_PLUGIN_EXPORT(DeleteRegKey)
             DebugLog(L"32 bit Reg open ERROR");
         if (request.ifEmpty && root) CountSubKeys(root.get(), request.subKey, kAccess32BitView, subKeyCount);
         DebugLog(L"RegDeleteKey 32 BIt ");
-        if (subKeyCount == 0 && (!root || RegDeleteKeyW(root.get(), request.subKey.c_str()) != ERROR_SUCCESS)) {
+        if (subKeyCount == 0 &&
+            (!root || DeleteKeyIn32BitView(request.root, root.get(), request.subKey) != ERROR_SUCCESS)) {
             SetResult(L"0");
             return;
         }
@@ -84,7 +99,7 @@ NSIS_PLUGIN_EXPORT(DeleteRegValue)
     RegistryRequest request;
     if (!ReadRegistryArgumentsFromStack(RegistryExport::DeleteValue, request)) return;
 
-    if (request.want64 && IsWow64()) {
+    if (request.want64 && Is64BitWindows()) {
         DebugLog(L"RegOpenKeyEx 64");
         DebugLog(request.valueName.c_str());
         RegistryKey key;

@@ -7,7 +7,7 @@ class NsisStackArguments final : public RegistryArgumentSource {
 public:
     PopResult Pop(wchar_t* buffer, std::size_t capacity) override { return PopString(buffer, capacity); }
     void Trace(const wchar_t* text) override { DebugLog(text); }
-    bool RunsOnWow64() override { return IsWow64(); }
+    bool RunsOn64BitWindows() override { return Is64BitWindows(); }
 };
 }  // namespace
 

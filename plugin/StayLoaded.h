@@ -3,7 +3,8 @@
 
 // What Unicode NSIS (2.42 and later) passes as the fifth argument of every
 // plug-in call. Only the members up to the callback registration are laid
-// out; NSIS may append more.
+// out; NSIS may append more. The flags are ints and the rest pointers in
+// 32-bit and 64-bit installers alike, and the callback answers a UINT_PTR.
 struct NsisExecFlags {
     int autoClose;
     int allUserVar;

@@ -14,5 +14,5 @@ NSIS_PLUGIN_EXPORT(GetSysVersion)
 
 NSIS_PLUGIN_EXPORT(IsSupport64)
 {
-    SetResult(IsWow64() ? L"1" : L"0");
+    SetResult(Is64BitWindows() ? L"1" : L"0");
 }

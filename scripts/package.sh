@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release packages in a new build folder and writes them to dist/:
 #
-#   dist/Plugin-<version>.zip    for NSIS script authors, in NSIS's own layout
+#   dist/Plugin-<version>.zip    for NSIS script authors, in NSIS's own layout,
+#                                with the plug-in for 32-bit and for 64-bit installers
 #   dist/Quillon-<version>.zip   for those who deploy the updater
 #   dist/SHA256SUMS              their SHA-256 sums: `sha256sum -c SHA256SUMS`
 #
@@ -29,5 +30,6 @@ cp "$build/dist/"*.zip "$build/dist/SHA256SUMS" "$dist/"
 echo "== $dist/SHA256SUMS =="
 (cd "$dist" && sha256sum --check --quiet SHA256SUMS && cat SHA256SUMS)
 echo "== made with =="
-dpkg-query -W -f='${Package} ${Version}\n' g++-mingw-w64-i686-posix binutils-mingw-w64-i686 python3
+dpkg-query -W -f='${Package} ${Version}\n' g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 python3
 python3 -c 'import zlib; print("zlib", zlib.ZLIB_RUNTIME_VERSION)'

@@ -6,6 +6,8 @@ set -euo pipefail
 
 PACKAGES=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  # Plugin.dll for 64-bit installers (amd64-unicode) and its 64-bit tests
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 wine64
   nsis
   xvfb x11-utils xdotool imagemagick

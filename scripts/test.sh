@@ -2,7 +2,9 @@
 # Sets up the machine, builds, and runs every test under Wine in a 64-bit
 # Windows prefix (WOW64, two registry views) and in a 32-bit one. The tests
 # labelled "host" run no Windows code and give the same answer in either
-# prefix: they run once, with the 64-bit prefix's tests.
+# prefix: they run once, with the 64-bit prefix's tests. The tests labelled
+# "amd64", of the plug-in for 64-bit installers, need 64-bit Windows: the
+# 32-bit prefix reports them as skipped.
 #
 # The two prefixes run at the same time: each has its own wineserver and Xvfb
 # display, and the tests keep their work folders per prefix, so the only thing
@@ -59,5 +61,8 @@ echo "== summary =="
 for arch in "${archs[@]}"; do
   echo "-- $arch: $(grep -E 'tests passed|tests failed' "$logs/$arch.log" | tail -n 1)"
   grep -E '^\s+[0-9]+ - .*\((Failed|Timeout|Not Run|SEGFAULT|Exception)' "$logs/$arch.log" | sed 's/^/   /' || true
+  skipped=$(grep -E '^\s+[0-9]+ - .*\(Skipped\)' "$logs/$arch.log" | sed -E 's/^\s+[0-9]+ - //; s/ \(Skipped\)$//' |
+            tr '\n' ' ' || true)
+  [ -z "$skipped" ] || echo "   skipped: $skipped"
 done
 exit $status

@@ -330,7 +330,7 @@ DWORD CancelBoundMs()
     return RunsUnderWine() ? 30000 : 5000;
 }
 
-// Stop on the owner's own thread during a large download, while the
+// Stop on the owner's own thread during a download, while the
 // download thread waits in a send to that thread: the wait serves the send,
 // the download goes on to its next report and gives up (or, under Wine,
 // whose moniker disregards E_ABORT, runs to its end), and Stop returns.
@@ -339,12 +339,16 @@ DWORD CancelBoundMs()
 // completion, which comes once, finds nothing to take.
 TEST_F(DownloadWorkerTest, StopWhileTheDownloadWaitsInASendToThisThread)
 {
-    worker.baseUrl = server + L"/large/" + std::to_wstring(largeMegabytes);
+    // Half the file at once, then a pause of some seconds: the download is
+    // surely still running when Stop begins, however loaded the machine is
+    // (over loopback a whole large file can arrive before this thread pumps).
+    constexpr unsigned kStalledBytes = 8u * 1024u * 1024u;
+    worker.baseUrl = server + L"/fault/stall/6000/" + std::to_wstring(kStalledBytes);
     worker.fileName = L"WRZ_QVL_Keyward_Install.exe";
     worker.Start();
     ASSERT_TRUE(owner.PumpUntil([&] { return owner.MaxProgress() > 0 || !owner.done.empty(); }, kDownloadTimeoutMs));
-    ASSERT_TRUE(owner.done.empty()) << "the large download ended before it could be stopped";
-    ASSERT_LT(owner.MaxProgress(), largeMegabytes * 1024u * 1024u);
+    ASSERT_TRUE(owner.done.empty()) << "the download ended before it could be stopped";
+    ASSERT_LT(owner.MaxProgress(), kStalledBytes);
     ExpectEveryReportSentAndFolded(false);
     const std::size_t readBefore = owner.reports.size();
     // No more pumping here: the download's next report waits for this thread.

@@ -1,7 +1,9 @@
 """Builds NSIS installers that load Plugin.dll and runs them silently under Wine.
 
 The script gets PLUGIN_DIR and RESULT_FILE (a Windows path) defined; what it
-writes to RESULT_FILE comes back as the run's result.
+writes to RESULT_FILE comes back as the run's result. With --target
+amd64-unicode the installers are 64-bit: the script gets TARGET defined too,
+and the 64-bit plug-in and helper programs are in PLUGIN_DIR/amd64-unicode.
 """
 import argparse
 import os
@@ -12,22 +14,40 @@ import sys
 import time
 import unittest
 
-# Where the plug-in is and where installers are built; filled in by main()
-# before any test runs.
-ARGS = argparse.Namespace(plugin_dir=None, work_dir=None)
+# Where the plug-in is, where installers are built and for which NSIS target;
+# filled in by main() before any test runs.
+ARGS = argparse.Namespace(plugin_dir=None, work_dir=None, target="x86-unicode")
+AMD64 = "amd64-unicode"
 
 
 def main():
-    """Reads --plugin-dir and --work-dir, then runs the calling script's tests."""
+    """Reads --plugin-dir, --work-dir and --target, then runs the calling script's tests."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--plugin-dir", required=True)
     parser.add_argument("--work-dir", required=True)
+    parser.add_argument("--target", choices=("x86-unicode", AMD64), default="x86-unicode")
     args, rest = parser.parse_known_args()
     # The two prefixes run at the same time from one build tree: each has a
     # work folder of its own.
     arch = os.environ.get("QUILLON_TEST_WINEARCH", "win64")
     ARGS.plugin_dir, ARGS.work_dir = args.plugin_dir, str(pathlib.Path(args.work_dir) / arch)
+    ARGS.target = args.target
     unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+def installers_are_64bit():
+    return ARGS.target == AMD64
+
+
+def target_bin_dir():
+    """The folder of the plug-in and the helper programs of the installers' kind."""
+    plugin_dir = pathlib.Path(ARGS.plugin_dir)
+    return plugin_dir / AMD64 if installers_are_64bit() else plugin_dir
+
+
+def target_defines():
+    """What makensis needs to build for the target: nothing for 32-bit installers."""
+    return [f"-DTARGET={ARGS.target}"] if installers_are_64bit() else []
 
 
 def windows_path(path):
@@ -41,7 +61,7 @@ def compile_installer(script, work_dir, plugin_dir, name, defines=None):
     installer = work_dir / f"{name}.exe"
     result = work_dir / f"{name}.result"
     args = ["makensis", "-V2", f"-DPLUGIN_DIR={plugin_dir}", f"-DOUT_FILE={installer}",
-            f"-DRESULT_FILE={windows_path(result)}"]
+            f"-DRESULT_FILE={windows_path(result)}", *target_defines()]
     args += [f"-D{k}={v}" for k, v in (defines or {}).items()]
     subprocess.run(args + [str(script)], check=True)
     return installer, result
@@ -111,11 +131,13 @@ def wait_for(predicate, timeout):
     return predicate()
 
 
-def start_dll_holder(bin_dir, ready, dll):
-    """DllHolder.exe holding dll (a Windows path) until ready + ".stop" appears;
-    it writes ready once it holds the DLL."""
+def start_dll_holder(bin_dir, ready, dll, program=None):
+    """DllHolder.exe of bin_dir (or the program given, a copy of one) holding
+    dll (a Windows path) until ready + ".stop" appears; it writes ready once
+    it holds the DLL."""
+    program = program or pathlib.Path(bin_dir) / "DllHolder.exe"
     return subprocess.Popen(
-        ["wine", str(pathlib.Path(bin_dir) / "DllHolder.exe"), windows_path(ready), "180000", dll],
+        ["wine", str(program), windows_path(ready), "180000", dll],
         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=wine_env())
 
 

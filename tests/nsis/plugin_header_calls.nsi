@@ -6,7 +6,7 @@
 ; Defines: PLUGIN_DIR, OUT_FILE, RESULT_FILE, KEY (below HKLM), SELF (this
 ; installer's file name), WORK_DIR (Windows path of a scratch folder),
 ; NAME260 and NAME261 (process names of 260 and 261 characters).
-Unicode true
+!include "${__FILEDIR__}/installer_target.nsh"
 ; No !addplugindir: the header finds Plugin.dll beside itself.
 !addincludedir "${PLUGIN_DIR}"
 !include LogicLib.nsh

@@ -5,7 +5,7 @@
 ;
 ; Defines: PLUGIN_DIR, OUT_FILE, RESULT_FILE, KEY (below HKCU), WORK_DIR
 ; (Windows path of a scratch folder), SELF (this installer's file name).
-Unicode true
+!include "${__FILEDIR__}/installer_target.nsh"
 !addincludedir "${PLUGIN_DIR}"
 !include Plugin.nsh
 Name "plugin header failed load"

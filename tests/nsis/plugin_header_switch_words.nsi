@@ -6,7 +6,7 @@
 ; be named; "/FIRST=<number>" on the command line skips the cases before it.
 ;
 ; Defines: PLUGIN_DIR, OUT_FILE, RESULT_FILE, CASES_FILE.
-Unicode true
+!include "${__FILEDIR__}/installer_target.nsh"
 !addincludedir "${PLUGIN_DIR}"
 !include Plugin.nsh
 !include FileFunc.nsh

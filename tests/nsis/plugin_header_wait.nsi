@@ -6,7 +6,7 @@
 ;
 ; Defines: PLUGIN_DIR, OUT_FILE, RESULT_FILE, WAITING_FILE, FREE_DLL,
 ; HELD_DLL and HELD_DLL_SLASHES (paths).
-Unicode true
+!include "${__FILEDIR__}/installer_target.nsh"
 !addincludedir "${PLUGIN_DIR}"
 !include Plugin.nsh
 Name "plugin header wait"

@@ -1,9 +1,11 @@
 ; Uses FindProc, GetDllOwnerProcName and RWCreate as an installer script
-; would: checks for a running program, waits while a program holds a DLL,
-; then creates a shared directory and file. Answers go to RESULT_FILE; a
-; marker file tells the test when the installer reaches the DLL question.
-Unicode true
+; would: checks for a running program (and OTHER_PROGRAM, when defined),
+; waits while a program holds a DLL, then creates a shared directory and
+; file. Answers go to RESULT_FILE; a marker file tells the test when the
+; installer reaches the DLL question.
+!include "${__FILEDIR__}/installer_target.nsh"
 !addplugindir /x86-unicode "${PLUGIN_DIR}"
+!addplugindir /amd64-unicode "${PLUGIN_DIR}/amd64-unicode"
 Name "process and file utilities"
 OutFile "${OUT_FILE}"
 RequestExecutionLevel user
@@ -14,6 +16,10 @@ Section
   StrCpy $0 $R0
   Plugin::FindProc "no-such-program.exe"
   StrCpy $1 $R0
+  !ifdef OTHER_PROGRAM
+    Plugin::FindProc "${OTHER_PROGRAM}"
+    StrCpy $6 $R0
+  !endif
 
   FileOpen $9 "${WAITING_FILE}" w
   FileClose $9
@@ -31,6 +37,9 @@ Section
   FileOpen $9 "${RESULT_FILE}" w
   FileWriteUTF16LE /BOM $9 "running=[$0]$\r$\n"
   FileWriteUTF16LE $9 "missing=[$1]$\r$\n"
+  !ifdef OTHER_PROGRAM
+    FileWriteUTF16LE $9 "other=[$6]$\r$\n"
+  !endif
   FileWriteUTF16LE $9 "owner=[$2]$\r$\n"
   FileWriteUTF16LE $9 "dir=[$3]$\r$\n"
   FileWriteUTF16LE $9 "file=[$4]$\r$\n"

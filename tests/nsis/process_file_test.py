@@ -2,7 +2,11 @@
 """A makensis-built installer finds a running program with FindProc, is held
 by GetDllOwnerProcName while a program keeps a DLL loaded and goes on after
 Retry once it has ended, and creates a shared directory and file with
-RWCreate. Every wait is bounded."""
+RWCreate. Every wait is bounded.
+
+A 64-bit installer sees programs of both kinds: a 32-bit and a 64-bit
+holder of a DLL of one name run, each under a name of its own, and the
+installer finds both and waits for both."""
 import pathlib
 import shutil
 import subprocess
@@ -29,26 +33,43 @@ class ProcessAndFileUtilities(unittest.TestCase):
         self.shared = self.work / "shared"
         self.waiting = self.work / "installer.waiting"
         self.prompt_text = self.work / "prompt.txt"
+        defines = {"RUNNING_PROGRAM": "dllholder.EXE", "HELD_DLL": self.dll.name,
+                   "WAITING_FILE": nsis_harness.windows_path(self.waiting),
+                   "SHARED_DIR": nsis_harness.windows_path(self.shared)}
+        if nsis_harness.installers_are_64bit():
+            defines["OTHER_PROGRAM"] = "DLLHOLDER64.exe"
         self.installer, self.result = nsis_harness.compile_installer(
-            HERE / "process_file.nsi", self.work, ARGS.plugin_dir, "process-file",
-            {"RUNNING_PROGRAM": "dllholder.EXE", "HELD_DLL": self.dll.name,
-             "WAITING_FILE": nsis_harness.windows_path(self.waiting),
-             "SHARED_DIR": nsis_harness.windows_path(self.shared)})
-        self.holder = nsis_harness.start_dll_holder(bin_dir, self.ready, nsis_harness.windows_path(self.dll))
+            HERE / "process_file.nsi", self.work, ARGS.plugin_dir, "process-file", defines)
+        self.holders = [(self.ready, nsis_harness.start_dll_holder(bin_dir, self.ready,
+                                                                   nsis_harness.windows_path(self.dll)))]
+        if nsis_harness.installers_are_64bit():
+            # The 64-bit holder under a name of its own, holding the 64-bit
+            # build of the DLL under the same name.
+            own = nsis_harness.target_bin_dir()
+            (self.work / "amd64").mkdir()
+            dll64 = self.work / "amd64" / self.dll.name
+            shutil.copy(own / "HeldModule.dll", dll64)
+            holder64 = self.work / "DllHolder64.exe"
+            shutil.copy(own / "DllHolder.exe", holder64)
+            ready64 = self.work / "holder64.ready"
+            self.holders.append((ready64, nsis_harness.start_dll_holder(
+                bin_dir, ready64, nsis_harness.windows_path(dll64), program=holder64)))
         self.run_installer = None
 
     def tearDown(self):
-        # The stop file ends the holder; a box left open is cancelled.
-        pathlib.Path(str(self.ready) + ".stop").touch()
+        # The stop files end the holders; a box left open is cancelled.
+        for ready, _ in self.holders:
+            pathlib.Path(str(ready) + ".stop").touch()
         if self.run_installer and self.run_installer.poll() is None:
             self.answer("cancel", 10000)
-        nsis_harness.end_processes(self.run_installer, self.holder)
+        nsis_harness.end_processes(self.run_installer, *(holder for _, holder in self.holders))
 
     def answer(self, button, timeout_ms):
         return nsis_harness.answer_prompt(ARGS.plugin_dir, button, timeout_ms, self.prompt_text)
 
     def test_installer_finds_waits_and_creates(self):
-        self.assertTrue(nsis_harness.wait_for(self.ready.exists, 60), "the DLL holder did not start")
+        for ready, _ in self.holders:
+            self.assertTrue(nsis_harness.wait_for(ready.exists, 60), f"the DLL holder of {ready.name} did not start")
         self.run_installer = subprocess.Popen(
             ["wine", str(self.installer), "/S"],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=nsis_harness.wine_env())
@@ -59,18 +80,21 @@ class ProcessAndFileUtilities(unittest.TestCase):
         self.assertIsNone(self.run_installer.poll(), "the installer went on while the DLL was loaded")
         self.assertFalse(self.result.exists())
 
-        pathlib.Path(str(self.ready) + ".stop").touch()
-        self.holder.wait(timeout=30)
+        for ready, holder in self.holders:
+            pathlib.Path(str(ready) + ".stop").touch()
+            holder.wait(timeout=30)
         self.assertEqual(self.answer("retry", 30000), 0, "no prompt captioned WRZ appeared")
         text = self.prompt_text.read_text(encoding="utf-16")
-        self.assertIn("DllHolder.exe".lower(), text.lower())
+        self.assertIn("\\DllHolder.exe".lower(), text.lower())
+        if nsis_harness.installers_are_64bit():
+            self.assertIn(nsis_harness.windows_path(self.work / "DllHolder64.exe").lower(), text.lower())
         self.assertTrue(text.startswith("\n\n") or text.startswith("\r\n"), repr(text))
 
         self.assertEqual(self.run_installer.wait(timeout=60), 0)
         lines = self.result.read_text(encoding="utf-16").splitlines()
         shared_file = nsis_harness.windows_path(self.shared) + "\\shared.txt"
-        self.assertEqual(lines, ["running=[1]", "missing=[0]", "owner=[untouched]", "dir=[1]",
-                                 f"file=[{shared_file}]", "parentless=[]"])
+        found = ["running=[1]", "missing=[0]"] + (["other=[1]"] if nsis_harness.installers_are_64bit() else [])
+        self.assertEqual(lines, found + ["owner=[untouched]", "dir=[1]", f"file=[{shared_file}]", "parentless=[]"])
         self.assertTrue(self.shared.is_dir())
         self.assertEqual((self.shared / "shared.txt").stat().st_size, 0)
 

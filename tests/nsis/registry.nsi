@@ -2,8 +2,9 @@
 ; every $R0 answer, with the number of texts the call left on the stack, to
 ; RESULT_FILE. KEY is the test key below HKLM, LONGNAME a key name longer
 ; than the registry allows.
-Unicode true
+!include "${__FILEDIR__}/installer_target.nsh"
 !addplugindir /x86-unicode "${PLUGIN_DIR}"
+!addplugindir /amd64-unicode "${PLUGIN_DIR}/amd64-unicode"
 Name "registry"
 OutFile "${OUT_FILE}"
 RequestExecutionLevel admin

@@ -2,8 +2,9 @@
 ; scripts do, and writes to RESULT_FILE its $PLUGINSDIR, in how many rounds
 ; Plugin.dll was still loaded after the round's calls, and the answers of the
 ; last round. KEY is the test key below HKLM and HKCU.
-Unicode true
+!include "${__FILEDIR__}/installer_target.nsh"
 !addplugindir /x86-unicode "${PLUGIN_DIR}"
+!addplugindir /amd64-unicode "${PLUGIN_DIR}/amd64-unicode"
 !include x64.nsh
 Name "staying-loaded"
 OutFile "${OUT_FILE}"

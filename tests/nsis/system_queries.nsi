@@ -1,7 +1,8 @@
 ; Calls the system queries as an installer script would and writes the
 ; answers to RESULT_FILE.
-Unicode true
+!include "${__FILEDIR__}/installer_target.nsh"
 !addplugindir /x86-unicode "${PLUGIN_DIR}"
+!addplugindir /amd64-unicode "${PLUGIN_DIR}/amd64-unicode"
 Name "system queries"
 OutFile "${OUT_FILE}"
 RequestExecutionLevel user

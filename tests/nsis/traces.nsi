@@ -1,7 +1,8 @@
 ; Calls registry exports whose traces are known text for text, for a
 ; debug-output viewer to read. KEY is the test key below HKCU.
-Unicode true
+!include "${__FILEDIR__}/installer_target.nsh"
 !addplugindir /x86-unicode "${PLUGIN_DIR}"
+!addplugindir /amd64-unicode "${PLUGIN_DIR}/amd64-unicode"
 Name "traces"
 OutFile "${OUT_FILE}"
 RequestExecutionLevel user

@@ -2,8 +2,9 @@
 ; starts a debug-output viewer while the Retry/Cancel box is shown, ends the
 ; holder and presses Retry. RESULT_FILE gets this process's id, for telling
 ; its traces apart, and "done" at the end.
-Unicode true
+!include "${__FILEDIR__}/installer_target.nsh"
 !addplugindir /x86-unicode "${PLUGIN_DIR}"
+!addplugindir /amd64-unicode "${PLUGIN_DIR}/amd64-unicode"
 Name "traces rescan"
 OutFile "${OUT_FILE}"
 RequestExecutionLevel user

@@ -9,10 +9,12 @@ tools/publish_update.py writes.
 Plugin-<version>.zip is unpacked over a throw-away copy of Debian's NSIS
 (/usr/share/nsis), makensis is pointed at that copy with NSISDIR, and
 Examples/Plugin/Example.nsi compiles there as it stands, with warnings as
-errors. Its installer and then its uninstaller run silently in this test's
-prefix, and what they leave in the registry and on disk is read back.
-Unpacked anywhere else, the example compiles with the package's Include
-folder added and nothing more.
+errors, as a 32-bit installer and, with nothing but the target changed, as
+a 64-bit one. Each installer and then its uninstaller run silently in this
+test's prefix (the 64-bit one in a 64-bit prefix), and what they leave in
+the registry and on disk is read back. Unpacked anywhere else, the example
+compiles for either target with the package's Include folder added and
+nothing more.
 """
 import argparse
 import configparser
@@ -38,8 +40,12 @@ VENDOR_KEY = r"Software\Example Vendor"
 PRODUCT_KEY = VENDOR_KEY + r"\Example Product"
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\ExampleProduct"
 INSTALL_DIR = r"C:\QuillonTests\ExampleProduct"
-PLUGIN_FILES = {"Plugins/x86-unicode/Plugin.dll", "Include/Plugin.nsh", "Docs/Plugin/Readme.md",
-                "Examples/Plugin/Example.nsi"}
+PLUGIN_FILES = {"Plugins/x86-unicode/Plugin.dll", "Plugins/amd64-unicode/Plugin.dll", "Include/Plugin.nsh",
+                "Docs/Plugin/Readme.md", "Examples/Plugin/Example.nsi"}
+# What makensis is told besides the script, and the machine of the
+# installer it makes, per target.
+TARGETS = {"x86-unicode": [], "amd64-unicode": ["-XTarget amd64-unicode"]}
+MACHINES = {"x86-unicode": 0x14C, "amd64-unicode": 0x8664}
 QUILLON_FILES = {"Quillon.exe", "docs/samples/WRZ_QVLVer.ini", "tools/publish_update.py", "docs/updater.md",
                  "docs/nginx/quillon-updates.conf"} | {
     f"docs/images/144dpi-{language}-{window}.png"
@@ -74,6 +80,13 @@ def unix_path(windows_path):
     return drive_c().joinpath(*windows_path[3:].split("\\"))
 
 
+def pe_machine(path):
+    """The machine field of a PE file's header: 0x14C i386, 0x8664 x86-64."""
+    data = path.read_bytes()
+    pe = int.from_bytes(data[0x3C:0x40], "little")
+    return int.from_bytes(data[pe + 4:pe + 6], "little")
+
+
 def run_silently(program, *args):
     done = subprocess.run(["wine", str(program), "/S", *args], env=nsis_harness.wine_env(),
                           stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
@@ -83,7 +96,9 @@ def run_silently(program, *args):
 class PackageContents(unittest.TestCase):
     def test_each_zip_holds_what_its_users_are_promised(self):
         bin_dir = pathlib.Path(ARGS.bin_dir)
-        for name, files, binaries in (("Plugin", PLUGIN_FILES, {"Plugins/x86-unicode/Plugin.dll": "Plugin.dll"}),
+        plugins = {"Plugins/x86-unicode/Plugin.dll": "Plugin.dll",
+                   "Plugins/amd64-unicode/Plugin.dll": "amd64-unicode/Plugin.dll"}
+        for name, files, binaries in (("Plugin", PLUGIN_FILES, plugins),
                                       ("Quillon", QUILLON_FILES, {"Quillon.exe": "Quillon.exe"})):
             with self.subTest(package=name), zipfile.ZipFile(package(name)) as zipped:
                 self.assertEqual(set(zipped.namelist()), files)
@@ -138,13 +153,23 @@ class PluginPackageOverNsis(unittest.TestCase):
     @staticmethod
     def clean():
         nsis_harness.remove_registry_key(PRODUCT_KEY, VENDOR_KEY)
-        nsis_harness.wine_reg("delete", "HKLM\\" + UNINSTALL_KEY, "/f", "/reg:32")
+        for view in ("/reg:32", "/reg:64"):
+            nsis_harness.wine_reg("delete", "HKLM\\" + UNINSTALL_KEY, "/f", view)
         shutil.rmtree(unix_path(INSTALL_DIR), ignore_errors=True)
         shutil.rmtree(drive_c() / "ProgramData" / "Example Vendor", ignore_errors=True)
 
     def test_the_example_installs_and_uninstalls(self):
-        makensis(self.example / "Example.nsi", nsis_dir=self.nsis)
+        self.install_and_uninstall("x86-unicode")
+
+    def test_the_example_installs_and_uninstalls_as_a_64_bit_installer(self):
+        if nsis_harness.prefix_arch() != "win64":
+            self.skipTest("a 32-bit prefix runs no 64-bit installers")
+        self.install_and_uninstall("amd64-unicode")
+
+    def install_and_uninstall(self, target):
+        makensis(*TARGETS[target], self.example / "Example.nsi", nsis_dir=self.nsis)
         setup = self.example / "ExampleSetup.exe"
+        self.assertEqual(pe_machine(setup), MACHINES[target])
         self.assertEqual(run_silently(setup, f"/D={INSTALL_DIR}"), 0)
 
         wow64 = nsis_harness.prefix_arch() == "win64"
@@ -172,12 +197,18 @@ class PluginPackageOverNsis(unittest.TestCase):
     def test_the_example_compiles_beside_an_unpacked_package(self):
         # Debian's own NSIS, which has no Plugin.dll: only the package's
         # layout can lead the header to it.
-        self.assertFalse((NSIS / "Plugins" / "x86-unicode" / "Plugin.dll").exists())
+        for target in TARGETS:
+            self.assertFalse((NSIS / "Plugins" / target / "Plugin.dll").exists())
         unpacked = self.work / "unpacked"
         with zipfile.ZipFile(package("Plugin")) as zipped:
             zipped.extractall(unpacked)
-        makensis(f"-X!addincludedir {unpacked / 'Include'}", unpacked / "Examples" / "Plugin" / "Example.nsi")
-        self.assertTrue((unpacked / "Examples" / "Plugin" / "ExampleSetup.exe").is_file())
+        setup = unpacked / "Examples" / "Plugin" / "ExampleSetup.exe"
+        for target in TARGETS:
+            with self.subTest(target=target):
+                setup.unlink(missing_ok=True)
+                makensis(*TARGETS[target], f"-X!addincludedir {unpacked / 'Include'}",
+                         unpacked / "Examples" / "Plugin" / "Example.nsi")
+                self.assertEqual(pe_machine(setup), MACHINES[target])
 
 
 if __name__ == "__main__":

@@ -8,8 +8,9 @@ from the commit by itself; the other has no git and is given the commit's
 time in SOURCE_DATE_EPOCH.
 
 Both must give the same packages and checksums, byte for byte, and the same
-Quillon.exe and Plugin.dll. The binaries must carry the commit's time in the
-PE header (and in Plugin.dll's export directory) and no path of either copy.
+Quillon.exe and Plugin.dll, the 64-bit Plugin.dll too. The binaries must
+carry the commit's time in the PE header (and in the plug-ins' export
+directories) and no path of either copy.
 
 The copies hold the working tree as it is, uncommitted changes included; the
 commit's time is that of HEAD.
@@ -24,7 +25,8 @@ import tempfile
 import unittest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-BINARIES = ("Quillon.exe", "Plugin.dll")
+# Below build/package/bin/ in each copy.
+BINARIES = ("Quillon.exe", "Plugin.dll", "amd64-unicode/Plugin.dll")
 FALLBACK_EPOCH = 1700000000  # for a source tree outside git
 BUILD_TIMEOUT = 600
 

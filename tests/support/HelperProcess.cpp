@@ -2,13 +2,15 @@
 
 #include "TestPaths.h"
 
-DllHolderProcess::DllHolderProcess(const std::wstring& readyFile, const std::vector<std::wstring>& dlls)
+DllHolderProcess::DllHolderProcess(const std::wstring& readyFile, const std::vector<std::wstring>& dlls,
+                                   const std::wstring& holder)
     : readyFile_(readyFile)
 {
     DeleteFileW(readyFile_.c_str());
     DeleteFileW((readyFile_ + L".stop").c_str());
+    const std::wstring program = holder.empty() ? BesideTests(L"DllHolder.exe") : holder;
     // The lifetime bounds the holder even when the test never gets to end it.
-    std::wstring commandLine = L"\"" + BesideTests(L"DllHolder.exe") + L"\" \"" + readyFile_ + L"\" 180000";
+    std::wstring commandLine = L"\"" + program + L"\" \"" + readyFile_ + L"\" 180000";
     for (const std::wstring& dll : dlls) commandLine += L" \"" + dll + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);

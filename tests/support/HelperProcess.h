@@ -11,8 +11,11 @@
 // loaded until End() or the end of this object. Every wait is bounded.
 class DllHolderProcess {
 public:
-    // readyFile: where the holder signals that all DLLs are loaded.
-    DllHolderProcess(const std::wstring& readyFile, const std::vector<std::wstring>& dlls);
+    // readyFile: where the holder signals that all DLLs are loaded. holder:
+    // the program to start, the DllHolder.exe beside the tests unless given
+    // (a copy under another name, or the one of the other kind).
+    DllHolderProcess(const std::wstring& readyFile, const std::vector<std::wstring>& dlls,
+                     const std::wstring& holder = std::wstring());
     ~DllHolderProcess() { End(); }
     DllHolderProcess(const DllHolderProcess&) = delete;
     DllHolderProcess& operator=(const DllHolderProcess&) = delete;

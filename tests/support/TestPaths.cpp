@@ -11,6 +11,15 @@ std::wstring BesideTests(const wchar_t* fileName)
     return directory + fileName;
 }
 
+std::wstring Beside32BitTests(const wchar_t* fileName)
+{
+    if (sizeof(void*) == 4) return BesideTests(fileName);
+    // Without "..": the system names processes and modules by their real paths.
+    std::wstring parent = BesideTests(L"");
+    parent.erase(parent.find_last_of(L"\\/", parent.size() - 2) + 1);
+    return parent + fileName;
+}
+
 std::wstring Environment(const wchar_t* name)
 {
     wchar_t value[1024];

@@ -5,14 +5,17 @@ Each binary must import only Windows system DLLs (the runtime is linked
 statically), carry the PE flags NSIS's own binaries carry: ASLR (dynamic
 base), DEP (NX compatible), terminal-server aware and large-address aware,
 and declare Windows 7 (6.1) as its OS and subsystem version, so that an older
-Windows refuses it with its own message. With --exports, the export table
-must hold exactly those plain names. With --manifest, the application
+Windows refuses it with its own message. A 64-bit image must also take ASLR's
+addresses above 4 GB (high-entropy virtual addresses). With --exports, the
+export table must hold exactly those plain names; with --max-size, the file
+must be smaller than that many bytes. With --manifest, the application
 manifest (resource 24/1) must be well-formed XML that declares, each in the
 namespace where Windows looks for it, Windows 7, 8, 8.1 and 10/11 as supported
 systems and per-monitor DPI awareness v2, falling back to system awareness
 (never per-monitor v1, under which nothing would lay the dialog out again on
 a monitor of another DPI).
 """
+import os
 import re
 import struct
 import subprocess
@@ -25,7 +28,7 @@ SYSTEM_DLLS = {
     "shell32.dll", "shlwapi.dll", "urlmon.dll", "user32.dll", "version.dll",
     "wininet.dll", "wintrust.dll",
 }
-DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x8000
+HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x0020, 0x0040, 0x0100, 0x8000
 LARGE_ADDRESS_AWARE = 0x0020
 MINIMUM_WINDOWS = (6, 1)  # Windows 7
 RT_MANIFEST, MANIFEST_ID = 24, 1
@@ -109,17 +112,21 @@ def manifest_problems(text):
     return problems
 
 
-def check(objdump, path, exports, manifest):
+def check(objdump, path, exports, max_size, manifest):
     dump = subprocess.run([objdump, "-p", path], check=True, capture_output=True, text=True).stdout
     problems = []
+    image_format = re.search(r"file format (\S+)", dump).group(1)
     imports = {m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)}
     foreign = sorted(imports - SYSTEM_DLLS)
     if foreign:
         problems.append(f"imports non-system DLLs: {', '.join(foreign)}")
     characteristics = int(re.search(r"^Characteristics\s+0x([0-9a-f]+)", dump, re.M).group(1), 16)
     dll_characteristics = int(re.search(r"^DllCharacteristics\s+([0-9a-f]+)", dump, re.M).group(1), 16)
-    for flag, name in ((DYNAMIC_BASE, "DYNAMIC_BASE"), (NX_COMPAT, "NX_COMPAT"),
-                       (TERMINAL_SERVER_AWARE, "TERMINAL_SERVER_AWARE")):
+    required = [(DYNAMIC_BASE, "DYNAMIC_BASE"), (NX_COMPAT, "NX_COMPAT"),
+                (TERMINAL_SERVER_AWARE, "TERMINAL_SERVER_AWARE")]
+    if image_format == "pei-x86-64":
+        required.append((HIGH_ENTROPY_VA, "HIGH_ENTROPY_VA"))
+    for flag, name in required:
         if not dll_characteristics & flag:
             problems.append(f"DllCharacteristics lacks {name}")
     if not characteristics & LARGE_ADDRESS_AWARE:
@@ -135,24 +142,30 @@ def check(objdump, path, exports, manifest):
         names = set(re.findall(r"^\s+\[\s*\d+\]\s+(\S+)$", table[1], re.M)) if len(table) == 2 else set()
         if names != set(exports):
             problems.append(f"exports {sorted(names)}, expected {sorted(exports)}")
+    size = os.path.getsize(path)
+    if max_size is not None and size >= max_size:
+        problems.append(f"{size} bytes, expected fewer than {max_size}")
     if manifest:
         with open(path, "rb") as image:
             text = resource(image.read(), RT_MANIFEST, MANIFEST_ID)
         problems += manifest_problems(text) if text is not None else ["no manifest 24/1"]
-    return imports, problems
+    return image_format, imports, problems
 
 
 def parse(argv):
-    """--objdump TOOL, then --binary PATH [--manifest] [--exports NAME...] as
-    often as needed."""
+    """--objdump TOOL, then --binary PATH [--max-size BYTES] [--manifest]
+    [--exports NAME...] as often as needed; each --objdump serves the binaries
+    after it."""
     objdump, binaries, current, exports = None, {}, None, False
     words = iter(argv)
     for word in words:
         if word == "--objdump":
-            objdump = next(words)
+            objdump, current, exports = next(words), None, False
         elif word == "--binary":
             current, exports = next(words), False
-            binaries[current] = {"exports": None, "manifest": False}
+            binaries[current] = {"objdump": objdump, "exports": None, "max_size": None, "manifest": False}
+        elif word == "--max-size" and current is not None:
+            binaries[current]["max_size"], exports = int(next(words)), False
         elif word == "--manifest" and current is not None:
             binaries[current]["manifest"], exports = True, False
         elif word == "--exports" and current is not None:
@@ -161,15 +174,16 @@ def parse(argv):
             binaries[current]["exports"].append(word)
         else:
             sys.exit(f"unexpected argument {word}")
-    return objdump, binaries
+    return binaries
 
 
 def main():
-    objdump, binaries = parse(sys.argv[1:])
+    binaries = parse(sys.argv[1:])
     failed = False
-    for path, wanted in binaries.items():
-        imports, problems = check(objdump, path, wanted["exports"], wanted["manifest"])
-        print(f"{path}: imports {', '.join(sorted(imports))}")
+    for path, options in binaries.items():
+        image_format, imports, problems = check(options["objdump"], path, options["exports"], options["max_size"],
+                                                options["manifest"])
+        print(f"{path} ({image_format}): imports {', '.join(sorted(imports))}")
         for problem in problems:
             print(f"  FAIL {problem}")
             failed = True

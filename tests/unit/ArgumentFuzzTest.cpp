@@ -164,7 +164,7 @@ struct Reading {
     std::size_t popped = 0;
 };
 
-Reading ReferenceReading(RegistryExport kind, const Texts& stack, bool wow64)
+Reading ReferenceReading(RegistryExport kind, const Texts& stack, bool windows64)
 {
     static const std::vector<std::pair<const wchar_t*, HKEY>> roots = {
         {L"HKLM", HKEY_LOCAL_MACHINE}, {L"HKCU", HKEY_CURRENT_USER}, {L"HKU", HKEY_USERS},
@@ -180,7 +180,7 @@ Reading ReferenceReading(RegistryExport kind, const Texts& stack, bool wow64)
         }
         bool* flag = nullptr;
         if (EqualsNoCase(last.c_str(), L"/x86")) flag = &reading.want32;
-        else if (EqualsNoCase(last.c_str(), L"/x64") && (kind != RegistryExport::WriteValue || wow64)) flag = &reading.want64;
+        else if (EqualsNoCase(last.c_str(), L"/x64") && (kind != RegistryExport::WriteValue || windows64)) flag = &reading.want64;
         else if (EqualsNoCase(last.c_str(), L"/ifempty") && kind == RegistryExport::DeleteKey) flag = &reading.ifEmpty;
         if (flag) {
             if (dry) return reading;
@@ -210,7 +210,7 @@ TEST(ArgumentFuzz, RegistryGrammarAgreesWithAReferenceReadingOfItsRules)
 {
     const std::uint32_t seed = Seed();
     Fuzzer fuzz(seed);
-    const bool wow64 = IsWow64();
+    const bool windows64 = Is64BitWindows();
     const std::vector<std::wstring> tokens = {
         L"/x86", L"/X86", L"/x64", L"/X64", L"/ifempty", L"/IFEMPTY", L"/x32", L"x86", L"HKLM", L"hkcu", L"Hku",
         L"HKCC", L"hkcr", L"HKEY_LOCAL_MACHINE", L"HKLM ", L"HK\u0130M", L"", L"end", L"Software\\Q", L"Value"};
@@ -252,7 +252,7 @@ TEST(ArgumentFuzz, RegistryGrammarAgreesWithAReferenceReadingOfItsRules)
 
         RegistryRequest request;
         const bool complete = ReadRegistryArgumentsFromStack(kind, request);
-        const Reading expected = ReferenceReading(kind, stack, wow64);
+        const Reading expected = ReferenceReading(kind, stack, windows64);
         ++outcomes[expected.outcome];
 
         const std::string where = Where(seed, round) + ", " + std::to_string(stack.size()) + " texts, kind " +

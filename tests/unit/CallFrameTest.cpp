@@ -15,6 +15,12 @@
 #include "Wow64.h"
 
 namespace {
+// The test host lays its nodes out as NSIS does, pointer-sized link first,
+// in the 32-bit and the 64-bit build alike; the plug-in reads them so.
+static_assert(offsetof(NsisHost::Node, text) == sizeof(void*) &&
+                  offsetof(NsisHost::Node, text) == offsetof(NsisStackNode, text),
+              "the host's stack node and the plug-in's");
+
 // Records the host's frame as an export would at its start.
 void Enter(NsisHost& host)
 {
@@ -293,11 +299,17 @@ TEST(EnableDebugPrivilege, CountsAsDoneOnlyWhenTheTokenHasThePrivilegeEnabled)
     EXPECT_EQ(RunPrivilegeProbe(restricted.get()), 0u) << "a token without the privilege";
 }
 
-// The test scripts say which kind of prefix they made; the answer must agree.
+// The test scripts say which kind of prefix they made; the answers must
+// agree. A 64-bit process is never under WOW64, and runs only on 64-bit
+// Windows.
 TEST(IsWow64, MatchesThePrefixKind)
 {
     const std::wstring arch = Environment(L"QUILLON_TEST_WINEARCH");
     if (arch.empty()) GTEST_SKIP() << "QUILLON_TEST_WINEARCH not set";
-    EXPECT_EQ(IsWow64(), arch == L"win64");
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+    EXPECT_EQ(IsWow64(), wow64 != FALSE);
+    EXPECT_EQ(IsWow64(), arch == L"win64" && sizeof(void*) == 4);
+    EXPECT_EQ(Is64BitWindows(), arch == L"win64");
 }
 }  // namespace

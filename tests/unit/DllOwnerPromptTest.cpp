@@ -12,6 +12,11 @@
 #include "UniqueHandle.h"
 
 namespace {
+// The product's installation keeps its key in the 32-bit view (the one
+// view of 32-bit Windows), where the 32-bit updater reads it. Named here for
+// the 64-bit tests, which would otherwise work in the 64-bit view.
+constexpr REGSAM kInstalledView = KEY_WOW64_32KEY;
+
 // Lets one test change the product key and puts it back as it was
 // afterwards: deleted when the test created it, every value restored when it
 // existed before.
@@ -20,7 +25,8 @@ public:
     ProductKeyScope()
     {
         RegistryKey key;
-        existed_ = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS;
+        existed_ = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_QUERY_VALUE | kInstalledView, key.put()) ==
+                   ERROR_SUCCESS;
         for (DWORD index = 0; existed_; ++index) {
             SavedValue value;
             wchar_t name[256];
@@ -39,24 +45,26 @@ public:
         RemoveKey();
         if (!existed_) return;
         RegistryKey key;
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr) !=
-            ERROR_SUCCESS)
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, nullptr, 0, KEY_SET_VALUE | kInstalledView, nullptr,
+                            key.put(), nullptr) != ERROR_SUCCESS)
             return;
         for (const SavedValue& value : saved_)
             RegSetValueExW(key.get(), value.name.c_str(), 0, value.type, value.data.data(), static_cast<DWORD>(value.data.size()));
     }
     void RemoveKey()
     {
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProductKeyPath);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, kInstalledView, 0);
         // A key with subkeys stays; its InstallPath must not.
         RegistryKey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_SET_VALUE | kInstalledView, key.put()) ==
+            ERROR_SUCCESS)
             RegDeleteValueW(key.get(), L"InstallPath");
     }
     void SetInstallPath(const std::wstring* path)
     {
         RegistryKey key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr),
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, nullptr, 0, KEY_SET_VALUE | kInstalledView,
+                                  nullptr, key.put(), nullptr),
                   ERROR_SUCCESS);
         if (!path) {
             RegDeleteValueW(key.get(), L"InstallPath");

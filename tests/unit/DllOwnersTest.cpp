@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <psapi.h>
+
 #include <algorithm>
 
 #include "DllOwners.h"
@@ -56,11 +59,13 @@ class DllOwnerProcesses : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(BindPsapi(psapi_)); }
 
-    std::wstring CopyHeldModule(const std::wstring& name)
+    // A copy of HeldModule.dll under name, of this program's kind unless
+    // another is given.
+    std::wstring CopyHeldModule(const std::wstring& name, const std::wstring& from = BesideTests(L"HeldModule.dll"))
     {
         const std::wstring path = scratch_ / name;
         CreateDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str(), nullptr);
-        EXPECT_TRUE(CopyFileW(BesideTests(L"HeldModule.dll").c_str(), path.c_str(), FALSE));
+        EXPECT_TRUE(CopyFileW(from.c_str(), path.c_str(), FALSE));
         return path;
     }
     const ProcessRecord* Find(const ProcessSnapshot& snapshot, DWORD processId)
@@ -75,7 +80,7 @@ protected:
         std::vector<std::wstring> paths;
         UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
         std::vector<HMODULE> modules;
-        if (!process || !ListProcessModules(psapi_.functions.enumProcessModules, process.get(), modules)) return paths;
+        if (!process || !ListProcessModules(psapi_.functions.enumProcessModulesEx, process.get(), modules)) return paths;
         for (HMODULE module : modules) {
             wchar_t path[MAX_PATH] = {};
             psapi_.functions.getModuleFileNameEx(process.get(), module, path, MAX_PATH);
@@ -161,6 +166,56 @@ TEST_F(DllOwnerProcesses, AnOwnerThatEndedGivesAnEmptyPath)
     ASSERT_EQ(GetDllOwnerList(snapshot, L"Ending.dll"), std::vector<DWORD>{holder.Id()});
     holder.End();
     EXPECT_EQ(GetDllOwnerNameList(psapi_.functions, snapshot, L"Ending.dll"), std::vector<std::wstring>{L""});
+}
+
+// The 64-bit plug-in sees the modules of 32-bit processes as well: a 32-bit
+// and a 64-bit program that hold a DLL of one name are both its owners.
+TEST_F(DllOwnerProcesses, ListsOwnersOfBothKinds)
+{
+    if (sizeof(void*) == 4) GTEST_SKIP() << "a 32-bit process cannot list the modules of 64-bit processes";
+    const std::wstring own = CopyHeldModule(L"own\\BothKinds.dll");
+    const std::wstring x86 = CopyHeldModule(L"x86\\BothKinds.dll", Beside32BitTests(L"HeldModule.dll"));
+    DllHolderProcess holder64(scratch_ / L"own.ready", {own});
+    DllHolderProcess holder32(scratch_ / L"x86.ready", {x86}, Beside32BitTests(L"DllHolder.exe"));
+    ASSERT_TRUE(holder64.WaitUntilReady());
+    ASSERT_TRUE(holder32.WaitUntilReady());
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, holder32.Id()));
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(IsWow64Process(process.get(), &wow64));
+    ASSERT_TRUE(wow64) << "the other holder should be a 32-bit program";
+
+    const ProcessSnapshot snapshot = TakeProcessSnapshot(psapi_.functions);
+    std::vector<DWORD> owners = GetDllOwnerList(snapshot, L"bothkinds.DLL");
+    std::sort(owners.begin(), owners.end());
+    std::vector<DWORD> expected = {holder64.Id(), holder32.Id()};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(owners, expected);
+    std::vector<std::wstring> paths = GetDllOwnerNameList(psapi_.functions, snapshot, L"BothKinds.dll");
+    for (std::wstring& path : paths) CharLowerW(&path[0]);
+    std::sort(paths.begin(), paths.end());
+    std::vector<std::wstring> holders = {BesideTests(L"DllHolder.exe"), Beside32BitTests(L"DllHolder.exe")};
+    for (std::wstring& path : holders) CharLowerW(&path[0]);
+    std::sort(holders.begin(), holders.end());
+    EXPECT_EQ(paths, holders);
+}
+
+// Wine lists a 32-bit process's own modules to a 64-bit process whatever
+// filter it is asked with; Windows lists them only with LIST_MODULES_ALL,
+// and without it the 64-bit plug-in would find none of their DLLs.
+DWORD g_filterAsked = 0xFFFFFFFF;
+BOOL WINAPI RecordTheFilter(HANDLE, HMODULE*, DWORD, DWORD* bytesNeeded, DWORD filter)
+{
+    g_filterAsked = filter;
+    *bytesNeeded = 0;
+    return TRUE;
+}
+
+TEST(ListProcessModules, AsksForTheModulesOfBothKinds)
+{
+    std::vector<HMODULE> modules;
+    EXPECT_TRUE(ListProcessModules(RecordTheFilter, GetCurrentProcess(), modules));
+    EXPECT_EQ(g_filterAsked, static_cast<DWORD>(LIST_MODULES_ALL));
+    EXPECT_TRUE(modules.empty());
 }
 
 BOOL WINAPI FailToListProcesses(DWORD*, DWORD, DWORD*)

@@ -69,7 +69,7 @@ TEST(SystemLibraryPath, NamesADllOfThisProcessKindWithRedirectionOff)
         machine = ImageMachine(SystemLibraryPath(L"psapi.dll"));
         loaded = static_cast<bool>(LoadSystemLibrary(L"psapi.dll"));
     }
-    EXPECT_EQ(machine, IMAGE_FILE_MACHINE_I386);
+    EXPECT_EQ(machine, sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
     EXPECT_TRUE(loaded);
 }
 

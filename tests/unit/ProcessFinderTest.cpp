@@ -93,10 +93,11 @@ TEST_F(FindProcExport, OverlongArgumentsAndAnEmptyStackGive632)
     EXPECT_EQ(Run(empty), L"632");
 }
 
-// On 64-bit Windows this 32-bit program cannot list the modules of 64-bit
+// On 64-bit Windows a 32-bit program cannot list the modules of 64-bit
 // processes; services.exe is one of those in a 64-bit prefix.
 TEST(FindProcessByName, SeesA64BitProgramOn64BitWindows)
 {
+    if (sizeof(void*) == 8) GTEST_SKIP() << "this program is 64-bit itself; see SeesA32BitProgram";
     BOOL wow64 = FALSE;
     IsWow64Process(GetCurrentProcess(), &wow64);
     if (!wow64) GTEST_SKIP() << "a 32-bit system runs no 64-bit programs";
@@ -114,6 +115,24 @@ TEST(FindProcessByName, SeesA64BitProgramOn64BitWindows)
     ASSERT_FALSE(servicesWow64) << "services.exe should be a 64-bit program here";
 
     EXPECT_EQ(FindProcessByName(L"SERVICES.EXE", VER_PLATFORM_WIN32_NT), kProcessFound);
+}
+
+// The 64-bit plug-in finds 32-bit programs: the 32-bit build's DllHolder.exe,
+// started under a name no other program has.
+TEST(FindProcessByName, SeesA32BitProgram)
+{
+    if (sizeof(void*) == 4) GTEST_SKIP() << "this program is 32-bit itself";
+    ScratchDirectory scratch(L"finder32");
+    const std::wstring copy = scratch / L"ThirtyTwoBitHolder.exe";
+    ASSERT_TRUE(CopyFileW(Beside32BitTests(L"DllHolder.exe").c_str(), copy.c_str(), FALSE));
+    EXPECT_EQ(FindProcessByName(L"thirtytwobitholder.exe", VER_PLATFORM_WIN32_NT), kProcessNotFound);
+    DllHolderProcess holder(scratch / L"holder.ready", {}, copy);
+    ASSERT_TRUE(holder.WaitUntilReady());
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, holder.Id()));
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(IsWow64Process(process.get(), &wow64));
+    ASSERT_TRUE(wow64) << "the holder should be a 32-bit program";
+    EXPECT_EQ(FindProcessByName(L"thirtytwobitholder.exe", VER_PLATFORM_WIN32_NT), kProcessFound);
 }
 
 // Enumerators that stand in for EnumProcesses.

@@ -26,7 +26,7 @@ public:
         return fits ? PopResult::Popped : PopResult::TooLong;
     }
     void Trace(const wchar_t* text) override { trace_.emplace_back(text); }
-    bool RunsOnWow64() override { ++wow64Questions_; return wow64_; }
+    bool RunsOn64BitWindows() override { ++wow64Questions_; return wow64_; }
 
     const Texts& Stack() const { return stack_; }
     const Texts& Trace() const { return trace_; }

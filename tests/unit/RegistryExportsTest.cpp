@@ -25,7 +25,7 @@ const std::wstring kKey = L"Software\\QuillonTests\\Registry";
 bool OnWin64()
 {
     const std::wstring arch = Environment(L"QUILLON_TEST_WINEARCH");
-    return arch.empty() ? IsWow64() : arch == L"win64";
+    return arch.empty() ? Is64BitWindows() : arch == L"win64";
 }
 
 std::wstring Expand(const std::wstring& text)

@@ -14,6 +14,13 @@
 namespace {
 const wchar_t kKey[] = L"Software\\QuillonTests\\StayLoaded";
 
+// NSIS's extra parameters: a pointer to the flags and three function
+// pointers, pointer-sized in either build, as the host and the plug-in see them.
+static_assert(sizeof(NsisHost::ExtraParameters) == 4 * sizeof(void*) &&
+                  sizeof(NsisExtraParameters) == sizeof(NsisHost::ExtraParameters) &&
+                  offsetof(NsisHost::ExecFlags, pluginApiVersion) == offsetof(NsisExecFlags, pluginApiVersion),
+              "the host's extra parameters and the plug-in's");
+
 int __stdcall Register(HMODULE, NsisPluginCallback)
 {
     return 0;

@@ -31,13 +31,16 @@ name the same publisher (O and CN) as the installer's Authenticode signer.
 
 The password of a PKCS#12 file, or of an encrypted key, comes from the
 environment variable QUILLON_SIGNING_PASSWORD; it is handed to openssl by
-name and never appears on a command line.
+name and never appears on a command line. Without it, an encrypted key is
+refused (openssl is not left asking on the terminal).
 
 Nothing is written before every check has passed and the announcement is
 signed. Each file is then written under a temporary name and renamed, the
-installer first, so that a client never reads half a file and never reads a
-version file whose installer is not there yet. Sign the installer before
-publishing: signing changes the file and so its hash.
+installer first (once its copy is known to be the file hashed), so that a
+client never reads half a file and never reads a version file whose
+installer is not there yet. Should the version file then fail to be
+written, the script says that the installer alone was replaced. Sign the
+installer before publishing: signing changes the file and so its hash.
 """
 import argparse
 import base64
@@ -67,6 +70,10 @@ OID_CODE_SIGNING = bytes.fromhex("2b06010505070303")  # 1.3.6.1.5.5.7.3.3
 
 class Refused(Exception):
     """A reason not to publish; nothing has been written."""
+
+
+class PartlyPublished(Exception):
+    """The installer is in place, but the version file could not be written."""
 
 
 def version_number(text):
@@ -121,6 +128,11 @@ def der_items(data, start=0, end=None):
         position += length
 
 
+# What reading DER that is not what it should be raises (UnicodeDecodeError
+# is a ValueError).
+UNREADABLE_DER = (ValueError, IndexError, StopIteration)
+
+
 def der_children(data, element):
     return list(der_items(data, element[2], element[3]))
 
@@ -155,6 +167,10 @@ class Certificate:
         for item in tbs[6:]:
             if item[0] == 0xA3:
                 self.extensions = der_children(der, der_children(der, item)[0])
+        # Read here, with the rest, so that a certificate that cannot be read
+        # fails where it is read, not later where it is used.
+        self.publisher = self.attribute(OID_ORGANIZATION), self.attribute(OID_COMMON_NAME)  # what Quillon compares
+        self.extended_key_usages = self._extended_key_usages()
 
     @staticmethod
     def _time(der, item):
@@ -171,12 +187,7 @@ class Certificate:
                     return der_string(self.der, value)
         return ""
 
-    @property
-    def publisher(self):
-        """O and CN: the names Quillon compares."""
-        return self.attribute(OID_ORGANIZATION), self.attribute(OID_COMMON_NAME)
-
-    def extended_key_usages(self):
+    def _extended_key_usages(self):
         """The EKU OIDs as DER contents; None when the extension is missing."""
         for extension in self.extensions:
             parts = der_children(self.der, extension)
@@ -216,7 +227,7 @@ def authenticode_signer(path):
         issuer_and_serial = der_children(pkcs7, der_children(pkcs7, signer_infos[0])[1])
         issuer = der_content(pkcs7, issuer_and_serial[0])
         serial = der_content(pkcs7, issuer_and_serial[1])
-    except (ValueError, IndexError, struct.error, StopIteration, UnicodeDecodeError):
+    except (*UNREADABLE_DER, struct.error):
         return None
     for certificate in certificates:
         if certificate.issuer == issuer and certificate.serial == serial:
@@ -254,7 +265,9 @@ class SigningIdentity:
 
     def __init__(self, work, cert=None, key=None, pkcs12=None):
         self.work = work
-        password = ["-passin", f"env:{PASSWORD_VARIABLE}"] if os.environ.get(PASSWORD_VARIABLE) is not None else []
+        # Without the variable an encrypted key is refused at once: openssl
+        # would otherwise ask for its password on the terminal.
+        password = ["-passin", f"env:{PASSWORD_VARIABLE}" if os.environ.get(PASSWORD_VARIABLE) is not None else "pass:"]
         if pkcs12 is not None:
             if os.environ.get(PASSWORD_VARIABLE) is None:
                 raise Refused(f"--signing-pkcs12 needs the file's password in the environment variable "
@@ -293,8 +306,11 @@ class SigningIdentity:
         if extra:
             self.extra_pem = work / "carried.pem"
             self.extra_pem.write_text("".join(extra), encoding="ascii")
-        self.certificate = Certificate(openssl("x509", "-in", str(self.signer_pem), "-outform", "DER",
-                                               what=f"not a certificate: {self.origin}"))
+        der = openssl("x509", "-in", str(self.signer_pem), "-outform", "DER", what=f"not a certificate: {self.origin}")
+        try:
+            self.certificate = Certificate(der)
+        except UNREADABLE_DER:
+            raise Refused(f"cannot read the certificate in {self.origin}") from None
 
     def check(self, installer):
         """Every reason a signed Quillon would refuse this announcement that
@@ -304,7 +320,7 @@ class SigningIdentity:
         key_public = openssl("pkey", *self.public_key_args, "-pubout", what="cannot read the signing key")
         if public.strip() != key_public.strip():
             raise Refused(f"the signing key does not belong to the certificate {self.origin}")
-        usages = certificate.extended_key_usages()
+        usages = certificate.extended_key_usages
         if usages is None or OID_CODE_SIGNING not in usages:
             raise Refused(f"the certificate {self.origin} is not for code signing (no code-signing extended key "
                           f"usage)")
@@ -336,12 +352,14 @@ class SigningIdentity:
         return signature.read_bytes()
 
 
-def replace_atomically(directory, name, write):
-    """Writes directory/name through a temporary file in the same directory."""
+def replace_atomically(directory, name, write, verify=lambda path: None):
+    """Writes directory/name through a temporary file in the same directory;
+    verify(path of the temporary file) may refuse before it is renamed."""
     handle, temporary = tempfile.mkstemp(dir=directory, prefix=f".{name}.", suffix=".part")
     try:
         with os.fdopen(handle, "wb") as target:
             write(target)
+        verify(temporary)
         os.chmod(temporary, 0o644)
         os.replace(temporary, directory / name)
     except BaseException:
@@ -365,13 +383,24 @@ def publish(installer, version, server_dir, signing=None):
             signature = identity.sign(announcement_text(version, sha256))
     server_dir.mkdir(parents=True, exist_ok=True)
     target = server_dir / INSTALLER
-    if not (target.exists() and target.resolve() == installer.resolve()):
+
+    def same_installer(path):
+        # What goes out must be what was hashed and signed.
+        if sha256_of(path) != sha256:
+            raise Refused(f"{installer} changed while it was published")
+
+    if target.exists() and target.resolve() == installer.resolve():
+        same_installer(target)
+    else:
         with open(installer, "rb") as source:
-            replace_atomically(server_dir, INSTALLER, lambda out: shutil.copyfileobj(source, out))
-    if sha256_of(target) != sha256:
-        raise Refused(f"{installer} changed while it was published; the version file was not written")
-    replace_atomically(server_dir, VERSION_FILE,
-                       lambda out: out.write(version_file_text(version, sha256, signature).encode("ascii")))
+            replace_atomically(server_dir, INSTALLER, lambda out: shutil.copyfileobj(source, out),
+                               verify=same_installer)
+    try:
+        replace_atomically(server_dir, VERSION_FILE,
+                           lambda out: out.write(version_file_text(version, sha256, signature).encode("ascii")))
+    except OSError as error:
+        raise PartlyPublished(f"{INSTALLER} in {server_dir} is the new installer, but {VERSION_FILE} could not be "
+                              f"written ({error}); run this again once the folder can be written") from None
     return sha256
 
 
@@ -400,6 +429,9 @@ def main(argv=None):
         sha256 = publish(args.installer, args.version, args.server_dir, signing)
     except (Refused, OSError) as error:
         print(f"publish_update: {error}; nothing was published", file=sys.stderr)
+        return 1
+    except PartlyPublished as error:
+        print(f"publish_update: {error}", file=sys.stderr)
         return 1
     print(f"published version {args.version} in {args.server_dir}\n  {INSTALLER}\n  {VERSION_FILE}: "
           f"LatestVersion={args.version} InstallerSha256={sha256}" + (" Signature=(signed)" if signing else ""))

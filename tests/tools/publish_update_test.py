@@ -92,6 +92,29 @@ class PublishUpdate(unittest.TestCase):
         self.assertIn("nothing.exe", errors)
         self.assertFalse((self.server / publish_update.VERSION_FILE).exists())
 
+    def test_a_copy_that_is_not_the_hashed_installer_is_not_published(self):
+        # The installer changed between its hash and its copy: what would go
+        # out is not what the version file names.
+        def other_bytes(source, target):
+            target.write(b"MZ another installer")
+        with mock.patch.object(publish_update.shutil, "copyfileobj", other_bytes):
+            code, errors = run("--installer", str(self.installer), "--version", "9", "--server-dir", str(self.server))
+        self.assertEqual(code, 1)
+        self.assertIn("changed while it was published; nothing was published", errors)
+        self.assertEqual(list(self.server.iterdir()), [])
+
+    def test_a_version_file_that_cannot_be_written_is_told_apart(self):
+        # The installer is already out when the version file fails: the
+        # operator must not read that nothing was published.
+        (self.server / publish_update.VERSION_FILE).mkdir(parents=True)
+        code, errors = run("--installer", str(self.installer), "--version", "9", "--server-dir", str(self.server))
+        self.assertEqual(code, 1)
+        self.assertIn(f"{publish_update.VERSION_FILE} could not be written", errors)
+        self.assertNotIn("nothing was published", errors)
+        self.assertEqual((self.server / publish_update.INSTALLER).read_bytes(), self.installer.read_bytes())
+        self.assertEqual(sorted(p.name for p in self.server.iterdir()),
+                         sorted([publish_update.INSTALLER, publish_update.VERSION_FILE]), "a temporary file stayed")
+
 
 class SignedPublishing(unittest.TestCase):
     """Signing with the throw-away CA's certificates, with openssl as an
@@ -104,6 +127,16 @@ class SignedPublishing(unittest.TestCase):
         cls.installer = cls.pki.sign("vendor", ARGS.program, cls.tmp / "Setup-signed.exe")
         cls.unsigned = cls.tmp / "Setup-unsigned.exe"
         shutil.copy(ARGS.program, cls.unsigned)
+        # The same signed installer with the signer's O= made a BMPString of
+        # an odd number of bytes, which no UTF-16 text can be.
+        organization = test_pki.VENDOR["O"].encode("ascii")
+        signed = cls.installer.read_bytes()
+        cls.unreadable = cls.tmp / "Setup-unreadable.exe"
+        cls.unreadable.write_bytes(signed.replace(bytes([0x0C, len(organization)]) + organization,
+                                                  bytes([0x1E, len(organization)]) + organization)
+                                   .replace(bytes([0x13, len(organization)]) + organization,
+                                            bytes([0x1E, len(organization)]) + organization))
+        assert cls.unreadable.read_bytes() != signed, "the signer's O= was not found"
         cls.pkcs12 = cls.tmp / "vendor.p12"
         subprocess.run(["openssl", "pkcs12", "-export", "-in", str(cls.pki.dir / "vendor.pem"),
                         "-inkey", str(cls.pki.dir / "vendor.key"), "-certfile", str(cls.pki.dir / "ca.pem"),
@@ -186,6 +219,8 @@ class SignedPublishing(unittest.TestCase):
                                                             "differs from the installer's signer"),
             "an unsigned installer": (self.signer("vendor"), {"installer": self.unsigned},
                                       "carries no Authenticode signature"),
+            "an installer whose signer's name cannot be read": (self.signer("vendor"), {"installer": self.unreadable},
+                                                                "carries no Authenticode signature"),
         }
         for name, (signing, options, message) in cases.items():
             with self.subTest(name):

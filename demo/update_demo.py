@@ -120,7 +120,9 @@ def main():
             for step in STEPS:
                 step(demo)
             return 0
-        except (DemoFailed, AssertionError, subprocess.TimeoutExpired) as failure:
+        # A tool that fails (openssl, osslsigncode), is missing or ends
+        # before its answer is a failed step too, named as one.
+        except (DemoFailed, AssertionError, subprocess.SubprocessError, OSError) as failure:
             # Ctrl-C reaches the programs the demo runs as well, and one of
             # them may fail from it first: that is an interruption, not a
             # failed step.

@@ -3,8 +3,7 @@
 # build/, or into $QUILLON_BUILD_DIR. Arguments go to `cmake --build`, e.g.
 # `--target packages`; CMAKE_BUILD_PARALLEL_LEVEL sets the number of jobs.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build="${QUILLON_BUILD_DIR:-$root/build}"
+source "$(dirname "$0")/preamble.sh"  # $root and $build
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" -DCMAKE_BUILD_TYPE=MinSizeRel

@@ -11,6 +11,10 @@
 # so that whoever builds the same commit with the same Debian packages gets
 # the same bytes (docs/developing.md, "Releases").
 set -euo pipefail
+if [ $# -ne 0 ]; then
+  echo "usage: scripts/package.sh   (no arguments: it builds afresh and replaces dist/)" >&2
+  exit 2
+fi
 source "$(dirname "$0")/preamble.sh"
 # Nothing of an earlier build may get in: configure and build afresh.
 build="$build/package"

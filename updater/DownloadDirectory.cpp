@@ -86,9 +86,9 @@ bool IsOwnFile(const std::wstring& name, const std::vector<std::wstring>& ownFil
 
 std::wstring DownloadDirCandidate(const std::wstring& tempPath, DWORD n)
 {
-    wchar_t suffix[32];
-    std::swprintf(suffix, sizeof(suffix) / sizeof(suffix[0]), L"qvl%lx.tmp", static_cast<unsigned long>(n));
-    return tempPath + suffix;
+    wchar_t number[kMaxHexDigits + 1];
+    std::swprintf(number, sizeof(number) / sizeof(number[0]), L"%lx", static_cast<unsigned long>(n));
+    return tempPath + kPrefix + number + kSuffix;
 }
 
 void DownloadFolder::Create(const std::wstring& tempPath, DWORD firstNumber)

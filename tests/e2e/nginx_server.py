@@ -19,6 +19,7 @@ The CA is trusted only inside one Wine prefix, with trust_ca_in_prefix."""
 import os
 import pathlib
 import secrets
+import shutil
 import socket
 import subprocess
 import tempfile
@@ -26,6 +27,8 @@ import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 EXAMPLE_CONFIG = ROOT / "docs" / "nginx" / "quillon-updates.conf"
+# Debian installs nginx in /usr/sbin, which a user's search path lacks.
+NGINX = shutil.which("nginx", path=os.pathsep.join([os.environ.get("PATH", ""), "/usr/sbin"])) or "nginx"
 
 # What the example names, and what the fixture puts in its place.
 EXAMPLE_HTTP_LISTEN = "listen 80;"
@@ -173,7 +176,7 @@ class NginxServer:
         config.write_text(MAIN_CONFIG.format(user=user, work=self.work_dir, site=site), encoding="utf-8")
         (self.work_dir / "access.log").write_text("")
         self.process = subprocess.Popen(
-            ["nginx", "-p", str(self.work_dir), "-c", str(config), "-e", str(self.work_dir / "error.log")],
+            [NGINX, "-p", str(self.work_dir), "-c", str(config), "-e", str(self.work_dir / "error.log")],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         end = time.time() + timeout
         while time.time() < end:

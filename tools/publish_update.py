@@ -49,6 +49,7 @@ import hashlib
 import os
 import pathlib
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -272,14 +273,14 @@ class SigningIdentity:
             if os.environ.get(PASSWORD_VARIABLE) is None:
                 raise Refused(f"--signing-pkcs12 needs the file's password in the environment variable "
                               f"{PASSWORD_VARIABLE}")
-            read = ["-in", str(pkcs12), "-passin", f"env:{PASSWORD_VARIABLE}"]
+            read = ["-in", str(pkcs12), *password]
             leaf = openssl("pkcs12", *read, "-nokeys", "-clcerts",
                            what=f"cannot read the certificate in {pkcs12} (wrong password, or not PKCS#12)")
             chain = openssl("pkcs12", *read, "-nokeys", "-cacerts", what=f"cannot read {pkcs12}")
             certificates = pem_certificates(leaf.decode("ascii", "replace"))
             extra = pem_certificates(chain.decode("ascii", "replace"))
-            self.key_args = ["-inkey", str(pkcs12), "-passin", f"env:{PASSWORD_VARIABLE}"]
-            self.public_key_args = ["-in", str(pkcs12), "-passin", f"env:{PASSWORD_VARIABLE}"]
+            self.key_args = ["-inkey", str(pkcs12), *password]
+            self.public_key_args = read
             self.origin = str(pkcs12)
         else:
             try:
@@ -439,4 +440,6 @@ def main(argv=None):
 
 
 if __name__ == "__main__":
+    # A TERM from outside removes the temporary files, as Ctrl-C does.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     sys.exit(main())

@@ -6,11 +6,9 @@ import subprocess
 import time
 
 from steps import ROOT  # noqa: F401 (the steps take it from here)
-from updater_e2e_test import texts
+from updater_e2e_test import INSTALLER, VERSION_FILE, texts  # noqa: F401 (the file names, for the steps too)
 
 PRODUCT_KEY = r"HKLM\Software\Orvanta\58P7M_WRZ"
-VERSION_FILE = "WRZ_QVLVer.ini"
-INSTALLER = "WRZ_QVL_Keyward_Install.exe"
 PRODUCT_PROCESS = "TokenManager.exe"
 PRODUCT_DLL = "R7Token.dll"
 INSTALLED_VERSION, NEW_VERSION = 3, 9

@@ -15,7 +15,7 @@ from updater_e2e_test import Driver, parse
 def edited_announcement_refused(demo):
     demo.account.begin("An attacker who controls the server, but not the vendor's key, edits the announcement")
     genuine = edit_announcement_as_an_attacker(demo)
-    demo.driver = demo.driver or Driver(demo.bin / "window_driver.exe")
+    start_driver(demo)
     demo.account.say(f"Running Quillon.exe from {demo.install_win}")
     demo.updater = start_updater(demo)
     box = wait_for_box(demo, demo.english["Quillon"], 90)
@@ -30,16 +30,13 @@ def edited_announcement_refused(demo):
     demo.account.say("The user presses Cancel; the operator puts the genuine announcement back")
     if demo.driver(f"press {IDCANCEL}") != "ok":
         raise DemoFailed("could not press Cancel in Quillon's box")
-    try:
-        demo.updater.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        raise DemoFailed("Quillon did not end after Cancel") from None
+    wait_for_end(demo.updater, "Quillon did not end after Cancel")
     (demo.served / VERSION_FILE).write_bytes(genuine)
 
 
 def first_run(demo):
     demo.account.begin(f"Running Quillon.exe from {demo.install_win}")
-    demo.driver = demo.driver or Driver(demo.bin / "window_driver.exe")
+    start_driver(demo)
     requests_before = len(server_requests(demo))
     demo.updater = start_updater(demo)
     if demo.driver("dialog 60000", timeout=70) != "ok":
@@ -63,18 +60,13 @@ def first_run(demo):
     def ended_or_box():
         if demo.updater.poll() is not None:
             return {"caption": "ended"}
-        reply = demo.driver("msgbox 0")
-        found = parse(reply) if reply != "timeout" else {}
-        return found if found.get("caption") in (demo.english["Quillon"], "WRZ") else None
+        return shown_box(demo, (demo.english["Quillon"], "WRZ"))
     outcome = wait_until(ended_or_box, 60, interval=0.5)
     if not outcome:
         raise DemoFailed("Quillon neither started the installer nor reported a failure within 60 s")
     if outcome["caption"] == demo.english["Quillon"]:
         raise DemoFailed(f"Quillon did not start the installer; its box says: \"{outcome.get('text')}\"")
-    try:
-        demo.updater.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        raise DemoFailed("Quillon started the installer but did not end") from None
+    wait_for_end(demo.updater, "Quillon started the installer but did not end")
     demo.account.say("Quillon checked the installer (signed by the same publisher as Quillon itself, "
                      "SHA-256 as published), started it, and ended")
 
@@ -126,10 +118,7 @@ def installer_waits(demo):
 
     demo.account.say(f"Closing {PRODUCT_PROCESS}, as the user would, then pressing Retry")
     pathlib.Path(f"{demo.holder_ready}.stop").touch()
-    try:
-        demo.holder.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        raise DemoFailed(f"{PRODUCT_PROCESS} did not end within 30 s") from None
+    wait_for_end(demo.holder, f"{PRODUCT_PROCESS} did not end within 30 s")
     if demo.driver(f"press {IDRETRY}") != "ok":
         raise DemoFailed("could not press Retry on the installer's box")
 
@@ -170,10 +159,7 @@ def second_run(demo):
     if box["text"] != demo.english["SoftLatest"]:
         raise DemoFailed(f"expected \"{demo.english['SoftLatest']}\"")
     demo.driver(f"press {IDOK}")
-    try:
-        demo.updater.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        raise DemoFailed("Quillon did not end after OK") from None
+    wait_for_end(demo.updater, "Quillon did not end after OK")
     asked = server_requests(demo)[requests_before:]
     if asked != [f"/{VERSION_FILE}"]:
         raise DemoFailed(f"the second run asked the server for {asked}, expected the version file alone")
@@ -207,14 +193,32 @@ def dialog_mid_download(demo):
     return state if state.get("progress", "0").isdigit() and 10 <= int(state["progress"]) <= 90 else None
 
 
+def shown_box(demo, captions):
+    """The message box shown now if its caption is one of captions; None
+    otherwise."""
+    reply = demo.driver("msgbox 0")
+    found = parse(reply) if reply != "timeout" else {}
+    return found if found.get("caption") in captions else None
+
+
 def wait_for_box(demo, caption, seconds):
     """The message box with this caption, polled until it shows or the time
     is up; None if it never did."""
-    def box():
-        reply = demo.driver("msgbox 0")
-        found = parse(reply) if reply != "timeout" else {}
-        return found if found.get("caption") == caption else None
-    return wait_until(box, seconds, interval=0.3)
+    return wait_until(lambda: shown_box(demo, (caption,)), seconds, interval=0.3)
+
+
+def start_driver(demo):
+    """window_driver.exe, started once for the whole demo."""
+    demo.driver = demo.driver or Driver(demo.bin / "window_driver.exe")
+
+
+def wait_for_end(process, failure, seconds=30):
+    """Waits for a process the demo started to end; DemoFailed(failure) when
+    it has not within seconds."""
+    try:
+        process.wait(timeout=seconds)
+    except subprocess.TimeoutExpired:
+        raise DemoFailed(failure) from None
 
 
 def screenshot(demo, name):

@@ -18,19 +18,17 @@ import unittest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+sys.path.insert(0, str(ROOT / "tests" / "nsis"))
 sys.path.insert(0, str(ROOT / "standins" / "code_signing"))
 sys.path.insert(0, str(ROOT / "tools"))
 import publish_update  # noqa: E402
 import test_pki  # noqa: E402
 import updater_e2e_test as harness  # noqa: E402
+from nsis_harness import windows_path  # noqa: E402
 from updater_e2e_test import ENGLISH, INSTALLER, MB_RETRYCANCEL_BUTTONS, VERSION_FILE  # noqa: E402
 
 ARGS = None
 IDCANCEL, IDRETRY = 2, 4
-
-
-def windows_path(path):
-    return "Z:" + str(path).replace("/", "\\")
 
 
 class SignedFiles:
@@ -92,11 +90,7 @@ class AuthenticityCase(harness.UpdaterCase):
         super().setUpClass()
         cls.files = SignedFiles(cls.bin, cls.work)
         trust_root(cls.bin, cls.files.pki, "add")
-
-    @classmethod
-    def tearDownClass(cls):
-        trust_root(cls.bin, cls.files.pki, "remove")
-        super().tearDownClass()
+        cls.addClassCleanup(trust_root, cls.bin, cls.files.pki, "remove")
 
     def serve(self, installer, version=7, version_text=None, announced=None):
         """Publishes installer as version on this Windows' server, with its

@@ -64,19 +64,13 @@ class SignedAnnouncementCase(harness.UpdaterCase):
         cls.files = SignedFiles(cls.bin, cls.work)
         cls.pki = cls.files.pki
         trust_root(cls.bin, cls.pki, "add")
+        cls.addClassCleanup(trust_root, cls.bin, cls.pki, "remove")
         cls.served = cls.work / "nginx-root"
         cls.nginx = NginxServer(cls.served, cls.work / "nginx", plain_http=True).start()
+        cls.addClassCleanup(cls.nginx.stop)
         trust_ca_in_prefix(cls.nginx.ca_certificate, cls.bin)
+        cls.addClassCleanup(untrust_ca_in_prefix, cls.nginx.ca_certificate, cls.bin)
         cls.schemes = {"https": cls.nginx.https_url, "plain http": cls.nginx.http_url}
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            untrust_ca_in_prefix(cls.nginx.ca_certificate, cls.bin)
-            trust_root(cls.bin, cls.pki, "remove")
-        finally:
-            cls.nginx.stop()
-            super().tearDownClass()
 
     def setUp(self):
         super().setUp()
@@ -110,13 +104,44 @@ class SignedAnnouncementCase(harness.UpdaterCase):
 
 
 class SignedAnnouncements(SignedAnnouncementCase):
-    def test_genuine_announcement_installs(self):
-        for scheme, url in self.schemes.items():
-            with self.subTest(scheme):
-                self.setUp()
-                self.publish()
-                self.run_case(url, {STARTED}, updater=self.files.updater)
-                self.assertEqual(self.nginx.requests(), [(f"/{VERSION_FILE}", 200), (f"/{INSTALLER}", 200)])
+    def test_what_the_server_serves_decides_the_outcome(self):
+        version_file, installer = f"/{VERSION_FILE}", f"/{INSTALLER}"
+        https, plain_http = {"https": self.nginx.https_url}, {"plain http": self.nginx.http_url}
+
+        def older_installer_behind():
+            # The announcement is the vendor's; the file behind it is an older
+            # installer the vendor signed as well. Its signature passes, its
+            # hash does not.
+            shutil.copy(self.files.installers["vendor-renewed"], self.served / INSTALLER)
+
+        def removed(name):
+            return lambda: (self.served / name).unlink()
+
+        cases = {
+            # name: (version announced, change after publishing, servers, outcome, requests and answers)
+            "genuine announcement installs": (
+                NEW_VERSION, None, self.schemes, STARTED, [(version_file, 200), (installer, 200)]),
+            "older genuine installer under the newer announcement": (
+                NEW_VERSION, older_installer_behind, self.schemes, REFUSED, [(version_file, 200), (installer, 200)]),
+            # A signed updater tells a file that did not arrive from one it
+            # refused: the user is sent to the network, not to a security check.
+            "no version file": (NEW_VERSION, removed(VERSION_FILE), https, FAILED, [(version_file, 404)]),
+            "no installer behind the genuine announcement": (
+                NEW_VERSION, removed(INSTALLER), https, FAILED, [(version_file, 200), (installer, 404)]),
+            # Genuine announcements, replayed, only say up to date.
+            "replayed announcement of the installed version": (
+                3, None, plain_http, UP_TO_DATE, [(version_file, 200)]),
+            "replayed announcement of an older version": (2, None, plain_http, UP_TO_DATE, [(version_file, 200)]),
+        }
+        for name, (version, change, schemes, outcome, requests) in cases.items():
+            for scheme, url in schemes.items():
+                with self.subTest(name, scheme=scheme):
+                    self.setUp()
+                    self.publish(version=version)
+                    if change:
+                        change()
+                    self.run_case(url, {outcome}, updater=self.files.updater)
+                    self.assertEqual(self.nginx.requests(), requests)
 
     def test_refused_announcement_fetches_and_starts_nothing(self):
         genuine_hash = sha256_hex(self.files.installers["vendor"])
@@ -149,43 +174,6 @@ class SignedAnnouncements(SignedAnnouncementCase):
                     self.rewrite_version_file(tamper())
                     self.run_case(url, {REFUSED}, updater=self.files.updater)
                     self.assertEqual(self.requested(), [f"/{VERSION_FILE}"], "an installer was fetched")
-
-    def test_older_genuine_installer_under_the_newer_announcement(self):
-        # The announcement is the vendor's; the file behind it is an older
-        # installer the vendor signed as well. Its signature passes, its
-        # hash does not.
-        for scheme, url in self.schemes.items():
-            with self.subTest(scheme):
-                self.setUp()
-                self.publish()
-                shutil.copy(self.files.installers["vendor-renewed"], self.served / INSTALLER)
-                self.run_case(url, {REFUSED}, updater=self.files.updater)
-                self.assertEqual(self.nginx.requests(), [(f"/{VERSION_FILE}", 200), (f"/{INSTALLER}", 200)])
-
-    def test_what_the_server_does_not_deliver_is_no_refusal(self):
-        # A signed updater tells a file that did not arrive from one it
-        # refused: the user is sent to the network, not to a security check.
-        cases = {
-            "no version file": (VERSION_FILE, [(f"/{VERSION_FILE}", 404)]),
-            "no installer behind the genuine announcement": (
-                INSTALLER, [(f"/{VERSION_FILE}", 200), (f"/{INSTALLER}", 404)]),
-        }
-        for name, (missing, requests) in cases.items():
-            with self.subTest(name):
-                self.setUp()
-                self.publish()
-                (self.served / missing).unlink()
-                self.run_case(self.nginx.https_url, {FAILED}, updater=self.files.updater)
-                self.assertEqual(self.nginx.requests(), requests)
-
-    def test_replayed_old_announcement_only_says_up_to_date(self):
-        # Genuine announcements of the installed version and of an older one.
-        for version in (3, 2):
-            with self.subTest(version=version):
-                self.setUp()
-                self.publish(version=version)
-                self.run_case(self.nginx.http_url, {UP_TO_DATE}, updater=self.files.updater)
-                self.assertEqual(self.requested(), [f"/{VERSION_FILE}"])
 
     def test_retry_fetches_the_announcement_again(self):
         # The operator replaces an edited announcement while the box is up.

@@ -47,13 +47,8 @@ class DisplayScaling(harness.UpdaterCase):
     def setUpClass(cls):
         super().setUpClass()
         cls.texts = {language: harness.texts(language) for language in LANGUAGES}
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            cls.driver("log-pixels default")
-        finally:
-            super().tearDownClass()
+        # The cases set the scaling; the prefix's own comes back at the end.
+        cls.addClassCleanup(cls.driver, "log-pixels default")
 
     def setUp(self):
         super().setUp()

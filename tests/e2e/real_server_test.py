@@ -27,8 +27,10 @@ import unittest
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 sys.path.insert(0, str(ROOT / "standins" / "code_signing"))
+sys.path.insert(0, str(ROOT / "tests" / "nsis"))
 import test_pki  # noqa: E402
 import updater_e2e_test as harness  # noqa: E402
+from nsis_harness import windows_path  # noqa: E402
 from nginx_server import NginxServer, trust_ca_in_prefix, untrust_ca_in_prefix  # noqa: E402
 from updater_e2e_test import (ENGLISH, FAILED, INSTALLER, MB_RETRYCANCEL_BUTTONS, OTHER_BOX, REFUSED,  # noqa: E402
                               STARTED, STILL_RUNNING, UP_TO_DATE, VERSION_FILE)
@@ -39,6 +41,12 @@ INSTALLER_STATUSES = (410, 500)
 HTML_PAGE = b"<!DOCTYPE html><html><head><title>Sign in to the network</title></head><body></body></html>\n"
 # A real 64-bit Windows program: one of Wine's own, from the machine's wine64.
 X64_PROGRAM = pathlib.Path("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/hostname.exe")
+# hostile_sender.exe's own worst case beyond the time it is given: each of its
+# 3 x 23 boundary sends to a dialog that does not answer is given up after
+# 1 s, one more send may overrun the time, and the probe waits 5 s. The
+# margin covers Wine starting it on a loaded machine.
+HOSTILE_SENDER_WORST_CASE_S = 3 * 23 * 1 + 1 + 5
+HOSTILE_SENDER_MARGIN_S = 60
 
 
 def test_locations(untrusted_https_url):
@@ -109,18 +117,12 @@ class RealServerCase(harness.UpdaterCase):
         cls.served = cls.work / "nginx-root"
         cls.untrusted_served = cls.work / "nginx-untrusted-root"
         cls.untrusted = NginxServer(cls.untrusted_served, cls.work / "nginx-untrusted").start()
+        cls.addClassCleanup(cls.untrusted.stop)
         cls.nginx = NginxServer(cls.served, cls.work / "nginx",
                                 https_extra=test_locations(cls.untrusted.https_url)).start()
+        cls.addClassCleanup(cls.nginx.stop)
         trust_ca_in_prefix(cls.nginx.ca_certificate, cls.bin)
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            untrust_ca_in_prefix(cls.nginx.ca_certificate, cls.bin)
-        finally:
-            cls.nginx.stop()
-            cls.untrusted.stop()
-            super().tearDownClass()
+        cls.addClassCleanup(untrust_ca_in_prefix, cls.nginx.ca_certificate, cls.bin)
 
     def setUp(self):
         super().setUp()
@@ -312,10 +314,6 @@ class BadAnswers(RealServerCase):
                     cutter.stop()
 
 
-def windows_path(path):
-    return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
-
-
 class TrustFailsClosed(RealServerCase):
     def test_updater_whose_own_file_cannot_be_read_starts_nothing(self):
         # Without its own file the updater cannot tell whether it is signed,
@@ -359,11 +357,15 @@ class HostileMessages(RealServerCase):
 
     def hostile(self, milliseconds):
         seed = random.randrange(1, 2 ** 32)
+        timeout = milliseconds / 1000 + HOSTILE_SENDER_WORST_CASE_S + HOSTILE_SENDER_MARGIN_S
         # Output through a file: a Wine service started meanwhile would hold a pipe open.
         with tempfile.TemporaryFile("w+", encoding="utf-8") as output:
-            subprocess.run(["wine", str(self.bin / "hostile_sender.exe"), str(milliseconds), str(seed)],
-                           stdout=output, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
-                           timeout=milliseconds / 1000 + 60)
+            try:
+                subprocess.run(["wine", str(self.bin / "hostile_sender.exe"), str(milliseconds), str(seed)],
+                               stdout=output, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=timeout)
+            except subprocess.TimeoutExpired:
+                print(f"\n  hostile_sender.exe seed {seed}: no answer within {timeout:.0f} s", file=sys.stderr)
+                self.fail(f"hostile_sender.exe did not end within {timeout:.0f} s (replay: seed {seed})")
             output.seek(0)
             line = output.read().strip()
         print(f"\n  {line}", file=sys.stderr)

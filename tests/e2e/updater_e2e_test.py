@@ -77,7 +77,8 @@ class Driver:
         self.process = subprocess.Popen(["wine", str(exe)], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, text=True, encoding="utf-8")
         self.replies = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
 
     def _read(self):
         for line in self.process.stdout:
@@ -98,6 +99,14 @@ class Driver:
             self.process.wait(timeout=10)
         except (OSError, subprocess.TimeoutExpired):
             self.process.kill()
+            self.process.wait(timeout=10)
+        # The reader ends at the end of the output; then the pipes can go.
+        self.reader.join(timeout=10)
+        for pipe in (self.process.stdin, self.process.stdout):
+            try:
+                pipe.close()
+            except OSError:
+                pass
 
 
 class UpdaterCase(unittest.TestCase):
@@ -111,19 +120,18 @@ class UpdaterCase(unittest.TestCase):
         for root in (cls.root32, cls.root64):
             shutil.rmtree(root, ignore_errors=True)
             root.mkdir(parents=True)
+        # Each step is undone by a class clean-up registered right after it,
+        # which also runs when a later step of a subclass's set-up fails.
         cls.server32 = update_server.start_server(cls.root32)
+        cls.addClassCleanup(cls.server32.stop)
         cls.server64 = update_server.start_server(cls.root64)
+        cls.addClassCleanup(cls.server64.stop)
         cls.driver = Driver(cls.bin / "window_driver.exe")
+        cls.addClassCleanup(cls.driver.close)
+        cls.addClassCleanup(cls.driver, "product-clear")
         cls.wow64 = os.environ.get("QUILLON_TEST_WINEARCH", "win64") == "win64"
         prefix = pathlib.Path(os.environ["WINEPREFIX"])
         cls.temp_dirs = prefix / "drive_c" / "users"
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.driver("product-clear")
-        cls.driver.close()
-        cls.server32.stop()
-        cls.server64.stop()
 
     def setUp(self):
         self.assertTrue(self.driver("kill-updaters").startswith("ok"))

@@ -62,14 +62,16 @@ TEST(DownloadDirectoryTest, CollisionsTakeTheNextNumberAndEachFolderHoldsItsLock
     const std::wstring lock = scratch / L"qvl12.tmp\\qvl.lock";
     EXPECT_TRUE(FileExists(lock));
     EXPECT_FALSE(DeleteFileW(lock.c_str())) << "the lock of a running updater can be deleted";
-    WriteFileBytes(folder.Path() + L"\\a.ini", "x");
-    WriteFileBytes(folder.Path() + L"\\b.exe", "x");
+    ASSERT_TRUE(WriteFileBytes(folder.Path() + L"\\a.ini", "x"));
+    ASSERT_TRUE(WriteFileBytes(folder.Path() + L"\\b.exe", "x"));
     folder.Remove({L"a.ini"});
     EXPECT_FALSE(FileExists(folder.Path() + L"\\a.ini"));
     EXPECT_FALSE(FileExists(lock));
     EXPECT_TRUE(FileExists(folder.Path() + L"\\b.exe")) << "a file not named stays, and the folder with it";
     DownloadFolder again;
     again.Create(temp, 0x12);
+    ASSERT_EQ(again.Path(), scratch / L"qvl13.tmp");
+    ASSERT_TRUE(DirectoryExists(scratch / L"qvl13.tmp"));
     again.Remove({});
     EXPECT_FALSE(DirectoryExists(scratch / L"qvl13.tmp")) << "an empty folder goes";
 
@@ -94,9 +96,12 @@ TEST(DownloadDirectoryTest, LeftoverFoldersOfEarlierRunsAreRemoved)
     ScratchDirectory scratch;
     const std::wstring temp = scratch.Path() + L"\\";
     const std::vector<std::wstring> own = {L"WRZ_QVLVer.ini", L"WRZ_QVL_Keyward_Install.exe"};
+    // Each folder and file must really be made, so that a folder that is
+    // gone afterwards was removed, not never there.
     auto folderWith = [&](const wchar_t* name, std::initializer_list<const wchar_t*> files) {
-        CreateDirectoryW((scratch / name).c_str(), nullptr);
-        for (const wchar_t* file : files) WriteFileBytes(scratch / name + L"\\" + file, "x");
+        EXPECT_TRUE(CreateDirectoryW((scratch / name).c_str(), nullptr)) << Narrow(name);
+        for (const wchar_t* file : files)
+            EXPECT_TRUE(WriteFileBytes(scratch / name + L"\\" + file, "x")) << Narrow(file);
         return scratch / name;
     };
     const std::wstring leftover = folderWith(L"qvl1a.tmp", {L"WRZ_QVLVer.ini", L"WRZ_QVL_Keyward_Install.exe",
@@ -111,7 +116,8 @@ TEST(DownloadDirectoryTest, LeftoverFoldersOfEarlierRunsAreRemoved)
     const std::wstring installerRuns = folderWith(L"qvl5a.tmp", {L"WRZ_QVLVer.ini", L"WRZ_QVL_Keyward_Install.exe"});
     DownloadFolder current;
     current.Create(temp, 0x6a);
-    WriteFileBytes(current.Path() + L"\\WRZ_QVLVer.ini", "x");
+    ASSERT_EQ(current.Path(), scratch / L"qvl6a.tmp");
+    ASSERT_TRUE(WriteFileBytes(current.Path() + L"\\WRZ_QVLVer.ini", "x"));
     // A running updater's lock, and an installer that runs (held open as the
     // loader holds it: no sharing for writing or deleting).
     const UniqueHandle lock(CreateFileW((running + L"\\qvl.lock").c_str(), GENERIC_READ | GENERIC_WRITE,

@@ -15,10 +15,16 @@
 namespace {
 constexpr std::uint32_t kGeneration = 7;
 
-// A job of its own for each test, and an owner window that reads its reports
-// back as the dialog reads the worker's.
+// A job of its own for each test.
+ComReference<DownloadJob> NewJob()
+{
+    return ComReference<DownloadJob>(new DownloadJob(kGeneration, L"http://127.0.0.1/x", L"C:\\x"));
+}
+
+// A job and an owner window that reads its reports back as the dialog reads
+// the worker's; attached to the job at once unless the test attaches it.
 struct JobAndOwner {
-    JobAndOwner() : job(new DownloadJob(kGeneration, L"http://127.0.0.1/x", L"C:\\x"))
+    explicit JobAndOwner(bool attached = true) : job(NewJob())
     {
         owner.readProgress = [this](WPARAM generation, DownloadProgress& report) {
             return generation == kGeneration && job->LatestReport(report);
@@ -26,7 +32,7 @@ struct JobAndOwner {
         owner.takeOutcome = [this](WPARAM generation, bool& arrived) {
             return generation == kGeneration && job->TakeOutcome(arrived);
         };
-        job->AttachOwner(owner.get());
+        if (attached) job->AttachOwner(owner.get());
     }
     OwnerWindow owner;
     ComReference<DownloadJob> job;
@@ -80,14 +86,9 @@ TEST(DownloadStatusCallbackTest, CancelRequestAbortsAfterTheReport)
 // the outcome is handed out once, and only after the end.
 TEST(DownloadStatusCallbackTest, JobHoldsItsReportsAndOutcomeForTheOwner)
 {
-    OwnerWindow owner;
-    const ComReference<DownloadJob> job(new DownloadJob(kGeneration, L"u", L"p"));
-    owner.readProgress = [&](WPARAM generation, DownloadProgress& report) {
-        return generation == kGeneration && job->LatestReport(report);
-    };
-    owner.takeOutcome = [&](WPARAM generation, bool& arrived) {
-        return generation == kGeneration && job->TakeOutcome(arrived);
-    };
+    JobAndOwner test(false);
+    OwnerWindow& owner = test.owner;
+    DownloadJob* const job = test.job.get();
     DownloadProgress report{};
     bool arrived = true;
     EXPECT_FALSE(job->LatestReport(report)) << "nothing reported yet";
@@ -200,7 +201,7 @@ TEST(DownloadStatusCallbackTest, GivesUpARedirectLoopThroughTheBinding)
         SCOPED_TRACE(c.what);
         CountingBinding binding;
         {
-            const ComReference<DownloadJob> job(new DownloadJob(kGeneration, L"u", L"p"));
+            const ComReference<DownloadJob> job = NewJob();
             DownloadStatusCallback callback(*job.get());
             EXPECT_EQ(callback.OnStartBinding(0, &binding), S_OK);
             EXPECT_EQ(binding.references, 2u);
@@ -228,7 +229,7 @@ TEST(DownloadStatusCallbackTest, GivesUpARedirectLoopThroughTheBinding)
 
     // The binding goes back at the end of the binding already.
     CountingBinding binding;
-    const ComReference<DownloadJob> job(new DownloadJob(kGeneration, L"u", L"p"));
+    const ComReference<DownloadJob> job = NewJob();
     DownloadStatusCallback callback(*job.get());
     callback.OnStartBinding(0, &binding);
     callback.OnStopBinding(S_OK, nullptr);
@@ -241,7 +242,7 @@ TEST(DownloadStatusCallbackTest, GivesUpARedirectLoopThroughTheBinding)
 // the file asks the moniker to stop: S_OK there would have it send again.
 TEST(DownloadStatusCallbackTest, KeepsTheHttpAnswerAndStopsAtWhatIsNotTheFile)
 {
-    const ComReference<DownloadJob> job(new DownloadJob(kGeneration, L"u", L"p"));
+    const ComReference<DownloadJob> job = NewJob();
     DownloadStatusCallback callback(*job.get());
     IHttpNegotiate& negotiate = callback;
     EXPECT_EQ(callback.FinalHttpAnswer().status, kNoHttpStatus);

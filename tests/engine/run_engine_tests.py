@@ -10,14 +10,11 @@ import sys
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "standins" / "update_server"))
+sys.path.insert(0, str(ROOT / "tests" / "nsis"))
 import update_server  # noqa: E402
+from nsis_harness import windows_path  # noqa: E402
 
 RUN_TIMEOUT = 240  # seconds; the program itself bounds every wait far below this
-
-
-def windows_path(path):
-    """Wine maps the Unix root to drive Z:."""
-    return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
 
 
 def fill_served_dir(served):

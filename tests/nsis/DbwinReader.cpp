@@ -10,7 +10,9 @@
 //
 // With --listen it starts nothing: it writes <out-file>.listening once it
 // listens, as a viewer started by hand at some moment would, and stops when
-// <out-file>.stop appears. The first line of out-file is then "listened".
+// <out-file>.stop appears, or after three minutes at most, so that a test
+// that dies never leaves it running for long. The first line of out-file is
+// then "listened".
 #include <windows.h>
 
 #include <cstdio>
@@ -21,6 +23,7 @@
 
 namespace {
 constexpr DWORD kBufferBytes = 4096;  // a DWORD process id, then the text
+constexpr DWORD kListenLifetimeMs = 180000;
 
 struct Received {
     DWORD processId;
@@ -97,7 +100,9 @@ int wmain(int argc, wchar_t** argv)
                                            FILE_ATTRIBUTE_NORMAL, nullptr));
         listening.reset();
         std::vector<Received> received;
-        while (GetFileAttributesW((out + L".stop").c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const DWORD start = GetTickCount();
+        while (GetFileAttributesW((out + L".stop").c_str()) == INVALID_FILE_ATTRIBUTES &&
+               GetTickCount() - start < kListenLifetimeMs) {
             if (WaitForSingleObject(dataReady.get(), 100) != WAIT_OBJECT_0) continue;
             received.push_back(ReadRecord(view));
             SetEvent(bufferReady.get());

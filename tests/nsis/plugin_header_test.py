@@ -253,16 +253,24 @@ def reads_as_switch(word, macro, win64):
     return word == "/x86" or (word == "/ifempty" and macro == "PluginDeleteRegKey")
 
 
-def registry_text(macro, data):
-    """A written value as reg.exe shows it: (type, data)."""
-    if macro == "PluginWriteRegStr":
-        return "REG_SZ", data
-    if macro == "PluginWriteRegDWORD":
-        digits = re.match(r"-?\d*", data).group(0)
-        number = int(digits) if digits not in ("", "-") else 0
-        return "REG_DWORD", f"0x{number & 0xFFFFFFFF:x}"
-    valid = re.fullmatch(r"[0-9A-Fa-f]*", data)
-    return "REG_BINARY", (data + "0" * (len(data) % 2)).upper() if valid else ""
+# A written value as reg.exe shows it, (type, data), for each macro's own data
+# and each switch word that a write stores as data ("/x86" is a switch to
+# every write, "/x64" on 64-bit Windows). A word is no number (0), and no
+# hexadecimal (an empty value).
+WRITTEN_AS = {
+    ("PluginWriteRegStr", "text"): ("REG_SZ", "text"),
+    ("PluginWriteRegStr", "/x64"): ("REG_SZ", "/x64"),
+    ("PluginWriteRegStr", "/ifempty"): ("REG_SZ", "/ifempty"),
+    ("PluginWriteRegStr", "/IfEmpty"): ("REG_SZ", "/IfEmpty"),
+    ("PluginWriteRegDWORD", "7"): ("REG_DWORD", "0x7"),
+    ("PluginWriteRegDWORD", "/x64"): ("REG_DWORD", "0x0"),
+    ("PluginWriteRegDWORD", "/ifempty"): ("REG_DWORD", "0x0"),
+    ("PluginWriteRegDWORD", "/IfEmpty"): ("REG_DWORD", "0x0"),
+    ("PluginWriteRegBin", "0A"): ("REG_BINARY", "0A"),
+    ("PluginWriteRegBin", "/x64"): ("REG_BINARY", ""),
+    ("PluginWriteRegBin", "/ifempty"): ("REG_BINARY", ""),
+    ("PluginWriteRegBin", "/IfEmpty"): ("REG_BINARY", ""),
+}
 
 
 def switch_cases(win64):
@@ -282,7 +290,7 @@ def switch_cases(win64):
                     out, flag = "0", " errors"
                 elif macro.startswith("PluginWrite"):
                     out, flag = "", ""
-                    written = (arguments[1], arguments[2], registry_text(macro, arguments[3]))
+                    written = (arguments[1], arguments[2], WRITTEN_AS[macro, arguments[3]])
                 else:
                     out, flag = "0", ""     # nothing of that name to delete
                 cases.append((macro, arguments, position, word, out, flag, written))

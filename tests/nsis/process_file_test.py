@@ -40,8 +40,8 @@ class ProcessAndFileUtilities(unittest.TestCase):
             defines["OTHER_PROGRAM"] = "DLLHOLDER64.exe"
         self.installer, self.result = nsis_harness.compile_installer(
             HERE / "process_file.nsi", self.work, ARGS.plugin_dir, "process-file", defines)
-        self.holders = [(self.ready, nsis_harness.start_dll_holder(bin_dir, self.ready,
-                                                                   nsis_harness.windows_path(self.dll)))]
+        self.holders = []
+        self.start_holder(bin_dir, self.ready, self.dll)
         if nsis_harness.installers_are_64bit():
             # The 64-bit holder under a name of its own, holding the 64-bit
             # build of the DLL under the same name.
@@ -51,18 +51,23 @@ class ProcessAndFileUtilities(unittest.TestCase):
             shutil.copy(own / "HeldModule.dll", dll64)
             holder64 = self.work / "DllHolder64.exe"
             shutil.copy(own / "DllHolder.exe", holder64)
-            ready64 = self.work / "holder64.ready"
-            self.holders.append((ready64, nsis_harness.start_dll_holder(
-                bin_dir, ready64, nsis_harness.windows_path(dll64), program=holder64)))
+            self.start_holder(bin_dir, self.work / "holder64.ready", dll64, program=holder64)
         self.run_installer = None
 
+    def start_holder(self, bin_dir, ready, dll, program=None):
+        """Starts a DLL holder, ended by its stop file at the end of the test
+        whatever fails after it has started."""
+        holder = nsis_harness.start_dll_holder(bin_dir, ready, nsis_harness.windows_path(dll), program=program)
+        self.addCleanup(nsis_harness.end_processes, holder)
+        self.addCleanup(pathlib.Path(str(ready) + ".stop").touch)
+        self.holders.append((ready, holder))
+
     def tearDown(self):
-        # The stop files end the holders; a box left open is cancelled.
-        for ready, _ in self.holders:
-            pathlib.Path(str(ready) + ".stop").touch()
+        # A box left open is cancelled; the holders end in their clean-ups,
+        # after this.
         if self.run_installer and self.run_installer.poll() is None:
             self.answer("cancel", 10000)
-        nsis_harness.end_processes(self.run_installer, *(holder for _, holder in self.holders))
+        nsis_harness.end_processes(self.run_installer)
 
     def answer(self, button, timeout_ms):
         return nsis_harness.answer_prompt(ARGS.plugin_dir, button, timeout_ms, self.prompt_text)

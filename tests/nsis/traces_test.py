@@ -12,7 +12,9 @@ import sys
 import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "e2e"))
 import nsis_harness  # noqa: E402
+from updater_e2e_test import Driver  # noqa: E402
 
 ARGS = nsis_harness.ARGS
 HERE = pathlib.Path(__file__).parent
@@ -99,15 +101,10 @@ class ViewerStartedDuringTheWait(unittest.TestCase):
             self.assertTrue(nsis_harness.wait_for(ready.exists, 60), "the DLL holder did not start")
             running = subprocess.Popen(["wine", str(installer), "/S"], stdin=subprocess.DEVNULL,
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
-            driver = subprocess.Popen(["wine", str(bin_dir / "window_driver.exe")], stdin=subprocess.PIPE,
-                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, env=env)
-
-            def drive(command):
-                driver.stdin.write(command + "\n")
-                driver.stdin.flush()
-                return driver.stdout.readline().strip()
-
-            self.assertTrue(drive("msgbox 60000").startswith("caption=WRZ"), "no box while the DLL is held")
+            # Each answer is awaited for a bounded time: a silent driver fails the test.
+            driver = Driver(bin_dir / "window_driver.exe")
+            self.assertTrue(driver("msgbox 60000", timeout=90).startswith("caption=WRZ"),
+                            "no box while the DLL is held")
             viewer = subprocess.Popen(["wine", str(bin_dir / "dbwin_reader.exe"), "--listen",
                                        nsis_harness.windows_path(received)], stdin=subprocess.DEVNULL,
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
@@ -116,18 +113,16 @@ class ViewerStartedDuringTheWait(unittest.TestCase):
             pathlib.Path(str(ready) + ".stop").touch()
             nsis_harness.end_processes(holder)
             holder = None
-            self.assertEqual(drive("press 4"), "ok")  # Retry: the next scan finds no owner and returns
+            self.assertEqual(driver("press 4"), "ok")  # Retry: the next scan finds no owner and returns
             self.assertEqual(running.wait(timeout=60), 0)
         finally:
             pathlib.Path(str(ready) + ".stop").touch()
             pathlib.Path(str(received) + ".stop").touch()
             if driver:
-                driver.stdin.close()
+                driver.close()
             if running and running.poll() is None:
                 running.kill()
-            nsis_harness.end_processes(holder, viewer, driver)
-            if driver:
-                driver.stdout.close()
+            nsis_harness.end_processes(holder, viewer)
         lines = result.read_text(encoding="utf-16").splitlines()
         self.assertEqual(lines[-1], "done")
         pid = lines[0].split("=", 1)[1]

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "ProductVersion.h"
 #include "TestPaths.h"
 
 namespace {
@@ -59,6 +58,19 @@ private:
     std::vector<BYTE> data_;
 };
 
+// The numbers of a version line, "1.2.3" -> {1, 2, 3}.
+std::vector<unsigned long> VersionNumbers(const std::string& line)
+{
+    std::vector<unsigned long> numbers;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t dot = line.find('.', start);
+        numbers.push_back(std::stoul(line.substr(start, dot == std::string::npos ? dot : dot - start)));
+        if (dot == std::string::npos) return numbers;
+        start = dot + 1;
+    }
+}
+
 struct Deliverable {
     const wchar_t* fileName;
     const wchar_t* productName;
@@ -67,12 +79,17 @@ struct Deliverable {
 };
 
 // Both deliverables carry the version of the VERSION file, in numbers and
-// in text, and say which file they are; the 64-bit Plugin.dll too.
+// in text, and say which file they are; the 64-bit Plugin.dll too. The
+// build passes the file's line as it stands (VERSION_FILE_TEXT).
 TEST(VersionResource, BothDeliverablesCarryTheProjectVersion)
 {
-    const DWORD expectedMs = MAKELONG(PRODUCT_VERSION_MINOR, PRODUCT_VERSION_MAJOR);
-    const DWORD expectedLs = MAKELONG(0, PRODUCT_VERSION_PATCH);
-    const std::wstring expectedText = TEXT(PRODUCT_VERSION_TEXT);
+    const std::string line = VERSION_FILE_TEXT;
+    const std::vector<unsigned long> numbers = VersionNumbers(line);
+    ASSERT_EQ(numbers.size(), 3u) << "major.minor.patch: " << line;
+    for (const unsigned long number : numbers) ASSERT_LE(number, 0xFFFFu) << line;
+    const DWORD expectedMs = (numbers[0] << 16) | numbers[1];
+    const DWORD expectedLs = numbers[2] << 16;
+    const std::wstring expectedText(line.begin(), line.end());
     const Deliverable deliverables[] = {
         {L"Quillon.exe", L"Quillon", VFT_APP, false},
         {L"Plugin.dll", L"Plugin", VFT_DLL, true},
